@@ -1,0 +1,56 @@
+// The record that the driver and the two relays share, and the filter's option table.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+#include "platform/handle.h"
+
+namespace kestrowan {
+
+// The handles are set by the driver before the output thread starts and never change after;
+// every field that the two relays share is atomic, as the record has no lock.
+struct FilterState {
+    Handle engineOutRead = kNoHandle;
+    Handle engineInWrite = kNoHandle;
+    Handle guiIn = kNoHandle;
+    Handle guiOut = kNoHandle;
+    Handle engineOutChildEnd = kNoHandle;
+    Handle engineProcess = kNoHandle;
+    Handle outputThread = kNoHandle;
+    // Searches started by "go" and not yet answered by "bestmove". A count, not a flag: the
+    // answer to one search often arrives after the next "go" has gone out.
+    std::atomic<std::int32_t> searching{0};
+    std::atomic<std::int32_t> quitting{0};
+    std::atomic<std::int64_t> currmoveDeadline{0};
+    std::atomic<std::int64_t> infoDeadline{0};
+    std::atomic<std::int32_t> timeCurrmove{1500};
+    std::atomic<std::int32_t> timeInfo{300};
+    std::atomic<std::int32_t> timeQuit{1000};
+    std::atomic<std::int32_t> removeNonUci{1};
+    std::atomic<std::int32_t> removeStop{1};
+};
+
+enum class OptionId { timeCurrmove, timeInfo, timeQuit, removeNonUci, removeStop };
+
+struct OptionSpec {
+    OptionId id;
+    std::string_view announcement;
+};
+
+// In the order in which the GUI sees them, just before each "uciok".
+inline constexpr std::array<OptionSpec, 5> kOptions = {{
+    {OptionId::timeCurrmove,
+     "option name TimeCurrmove@Kestrowan type spin default 1500 min 0 max 5000\n"},
+    {OptionId::timeInfo, "option name TimeInfo@Kestrowan type spin default 300 min 0 max 5000\n"},
+    {OptionId::timeQuit,
+     "option name TimeQuit@Kestrowan type spin default 1000 min 200 max 1800\n"},
+    {OptionId::removeNonUci, "option name RemoveNonUci@Kestrowan type check default true\n"},
+    {OptionId::removeStop, "option name RemoveStop@Kestrowan type check default true\n"},
+}};
+
+std::atomic<std::int32_t>& optionField(FilterState& state, OptionId id);
+
+}  // namespace kestrowan

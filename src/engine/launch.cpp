@@ -1,0 +1,95 @@
+#include "engine/launch.h"
+
+#include <cstring>
+
+#include "core/fatal_error.h"
+#include "core/messages.h"
+#include "platform/pipe.h"
+#include "platform/process.h"
+
+namespace kestrowan {
+
+namespace {
+
+struct PipeEnds {
+    Handle filterEnd;
+    Handle childEnd;
+    Handle savedStd;
+};
+
+// Installs a pipe's child end as the standard stream that the engine will inherit, and keeps
+// the filter's end out of the engine: were it inherited, the engine would hold the far end of
+// its own pipe and never see the end of its input.
+PipeEnds redirectStdToPipe(StdStream stream) {
+    PipeEnds ends{};
+    ends.savedStd = stdHandle(stream);
+    Handle readEnd = kNoHandle;
+    Handle writeEnd = kNoHandle;
+    if (!createPipe(readEnd, writeEnd)) {
+        fatalError(message::kCreatePipe, kNoHandle);
+    }
+    const bool output = stream == StdStream::output;
+    ends.childEnd = output ? writeEnd : readEnd;
+    const Handle inheritableEnd = output ? readEnd : writeEnd;
+    if (!setStdHandle(stream, ends.childEnd)) {
+        fatalError(message::kRedirect, kNoHandle);
+    }
+    if (!duplicateUninheritable(inheritableEnd, ends.filterEnd)) {
+        fatalError(message::kDuplicate, kNoHandle);
+    }
+    closeHandle(inheritableEnd);
+    return ends;
+}
+
+Handle startEngine(int argc, char** argv) {
+    std::string commandLine;
+    if (!buildCommandLine(argc, argv, commandLine)) {
+        fatalError(message::kCommandLineTooLong, kNoHandle);
+    }
+    const std::string directory = programDirectory(argv[1]);
+    const Handle process = startProcess(argv[1], commandLine.c_str(), directory.c_str());
+    if (process == kNoHandle) {
+        fatalError(message::kStartEngine, kNoHandle);
+    }
+    return process;
+}
+
+}  // namespace
+
+bool buildCommandLine(int argc, char** argv, std::string& commandLine) {
+    commandLine.clear();
+    for (int i = 1; i < argc; ++i) {
+        const std::size_t separator = i > 1 ? 1 : 0;
+        if (commandLine.size() + separator + std::strlen(argv[i]) + 1 > kMaxCommandLine) {
+            return false;
+        }
+        if (separator != 0) {
+            commandLine += ' ';
+        }
+        commandLine += argv[i];
+    }
+    return true;
+}
+
+void launchEngine(FilterState& state, int argc, char** argv) {
+    const PipeEnds engineOut = redirectStdToPipe(StdStream::output);
+    state.engineOutRead = engineOut.filterEnd;
+    state.engineOutChildEnd = engineOut.childEnd;
+    state.guiOut = engineOut.savedStd;
+
+    const PipeEnds engineIn = redirectStdToPipe(StdStream::input);
+    state.engineInWrite = engineIn.filterEnd;
+    state.guiIn = engineIn.savedStd;
+
+    state.engineProcess = startEngine(argc, argv);
+
+    if (!setStdHandle(StdStream::input, state.guiIn) ||
+        !setStdHandle(StdStream::output, state.guiOut)) {
+        fatalError(message::kRestoreStd, state.engineProcess);
+    }
+    if (!closeHandle(engineIn.childEnd)) {
+        fatalError(message::kCloseChildEnd, state.engineProcess);
+    }
+}
+
+}  // namespace kestrowan

@@ -1,0 +1,80 @@
+#include "core/fatal_error.h"
+#include "filter/protocol.h"
+#include "filter/relay.h"
+#include "filter/relay_io.h"
+#include "platform/process.h"
+#include "platform/thread.h"
+
+namespace kestrowan {
+
+namespace {
+
+// How long the output thread gets to notice the quit flag before the filter ends without it.
+constexpr std::uint32_t kOutputThreadQuitMs = 300;
+
+void forward(FilterState& state, Line line) {
+    writeLine(state.engineInWrite, line, state.engineProcess);
+    flushHandle(state.engineInWrite);
+}
+
+void startSearch(FilterState& state) {
+    state.searching.fetch_add(1);
+    const std::int64_t now = nowMs();
+    state.currmoveDeadline.store(now + state.timeCurrmove.load());
+    state.infoDeadline.store(now + state.timeInfo.load());
+}
+
+// "quit": wake the output relay, pass the command on, give the engine TimeQuit to end, then
+// give the output thread a moment.
+void quit(FilterState& state, Line line) {
+    state.quitting.store(1);
+    // The output relay blocks in its read; this line feed on the engine's output pipe wakes
+    // it to see the quit flag. Nothing depends on the write succeeding.
+    const char lineFeed = '\n';
+    writeHandle(state.engineOutChildEnd, &lineFeed, 1);
+    flushHandle(state.engineOutChildEnd);
+
+    forward(state, line);
+
+    // -1, all bits set, means no limit.
+    const auto timeQuit = static_cast<std::uint32_t>(state.timeQuit.load());
+    if (!waitProcess(state.engineProcess, timeQuit)) {
+        terminateProcess(state.engineProcess);
+    }
+    if (state.outputThread != kNoHandle) {
+        joinThread(state.outputThread, kOutputThreadQuitMs);
+    }
+}
+
+}  // namespace
+
+void runCommandRelay(FilterState& state) {
+    LineReader reader;
+    openReader(reader, state.guiIn, state.engineProcess);
+    for (;;) {
+        const Line line = readLine(reader, state.engineProcess);
+        OptionSetting setting;
+        switch (decideCommand(line.view(), state, setting)) {
+            case CommandAction::setOption:
+                if (setting.hasValue) {
+                    optionField(state, setting.id).store(setting.value);
+                }
+                break;
+            case CommandAction::drop:
+                break;
+            case CommandAction::startSearch:
+                startSearch(state);
+                forward(state, line);
+                break;
+            case CommandAction::forward:
+                forward(state, line);
+                break;
+            case CommandAction::quit:
+                quit(state, line);
+                releaseLineReader(reader);
+                return;
+        }
+    }
+}
+
+}  // namespace kestrowan

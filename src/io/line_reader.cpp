@@ -1,0 +1,102 @@
+#include "io/line_reader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "core/fatal_error.h"
+#include "core/messages.h"
+
+namespace kestrowan {
+
+namespace {
+
+// Looks for a line feed from offset `from` on. If there is one, hands out the line that begins
+// at `start`, trimmed, and moves `start` past it.
+bool takeLine(LineReader& reader, std::uint32_t from, Line& line) {
+    char* buffer = reader.buffer;
+    void* found = std::memchr(buffer + from, '\n', reader.length - from);
+    if (found == nullptr) {
+        return false;
+    }
+    const std::uint32_t lineStart = reader.start;
+    const std::uint32_t lineFeed = static_cast<std::uint32_t>(static_cast<char*>(found) - buffer);
+    std::uint32_t end = lineFeed;
+    buffer[end] = '\0';
+    while (end > lineStart && isWhiteSpace(buffer[end - 1])) {
+        buffer[--end] = '\0';
+    }
+    reader.start = lineFeed + 1;
+    line = Line{buffer + lineStart, end - lineStart};
+    return true;
+}
+
+void grow(LineReader& reader, Handle engineProcess) {
+    if (reader.capacity > std::numeric_limits<std::uint32_t>::max() / 2 - 1) {
+        fatalError(message::kNoMemory, engineProcess);
+    }
+    const std::uint32_t capacity = reader.capacity * 2;
+    void* buffer = std::realloc(reader.buffer, std::size_t{capacity} + 1);
+    if (buffer == nullptr) {
+        fatalError(message::kNoMemory, engineProcess);
+    }
+    reader.buffer = static_cast<char*>(buffer);
+    reader.capacity = capacity;
+}
+
+}  // namespace
+
+bool createLineReader(LineReader& reader, Handle handle) {
+    reader = LineReader{};
+    reader.handle = handle;
+    reader.buffer = static_cast<char*>(std::malloc(std::size_t{kReaderCapacity} + 1));
+    if (reader.buffer == nullptr) {
+        return false;
+    }
+    reader.buffer[0] = '\0';
+    reader.capacity = kReaderCapacity;
+    return true;
+}
+
+void releaseLineReader(LineReader& reader) {
+    std::free(reader.buffer);
+    reader = LineReader{};
+}
+
+Line readLine(LineReader& reader, Handle engineProcess) {
+    Line line{};
+    if (reader.length > reader.start) {
+        if (takeLine(reader, reader.start, line)) {
+            return line;
+        }
+        if (reader.start > 0) {
+            std::memmove(reader.buffer, reader.buffer + reader.start,
+                         reader.length - reader.start + 1);
+            reader.length -= reader.start;
+            reader.start = 0;
+        }
+    } else {
+        reader.length = 0;
+        reader.start = 0;
+    }
+    // Bytes before `searched` are known to hold no line feed, so a long line is scanned once.
+    std::uint32_t searched = reader.length;
+    for (;;) {
+        std::int64_t count = readHandle(reader.handle, reader.buffer + reader.length,
+                                        reader.capacity - reader.length);
+        if (count <= 0) {
+            fatalError(message::kReadError, engineProcess);
+        }
+        reader.length += static_cast<std::uint32_t>(count);
+        reader.buffer[reader.length] = '\0';
+        if (takeLine(reader, searched, line)) {
+            return line;
+        }
+        searched = reader.length;
+        if (reader.length == reader.capacity) {
+            grow(reader, engineProcess);
+        }
+    }
+}
+
+}  // namespace kestrowan

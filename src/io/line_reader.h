@@ -1,0 +1,44 @@
+// A growable buffered reader that hands out one trimmed line at a time, in place.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/handle.h"
+
+namespace kestrowan {
+
+struct LineReader {
+    Handle handle = kNoHandle;
+    char* buffer = nullptr;  // capacity + 1 bytes: the held data is always followed by a NUL
+    std::uint32_t capacity = 0;
+    std::uint32_t length = 0;
+    std::uint32_t start = 0;  // first byte not yet handed out
+};
+
+// A line without its line end and trailing white space. NUL bytes are ordinary data. The byte
+// at text[length] still belongs to the line's buffer span, so a caller may put the line feed
+// back there and write the whole line with one call.
+struct Line {
+    char* text;
+    std::uint32_t length;
+
+    std::string_view view() const { return {text, length}; }
+};
+
+inline constexpr std::uint32_t kReaderCapacity = 10000;
+
+// Space, tab, line feed, vertical tab, form feed and carriage return; nothing from 0x80 up.
+inline bool isWhiteSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// Returns false if the buffer cannot be allocated.
+bool createLineReader(LineReader& reader, Handle handle);
+void releaseLineReader(LineReader& reader);
+
+// Blocks until a whole line is held and returns it; valid until the next call on the reader.
+// End of stream and read failures end the filter with "Lesefehler".
+Line readLine(LineReader& reader, Handle engineProcess);
+
+}  // namespace kestrowan

@@ -1,0 +1,33 @@
+// Operating-system handles and byte I/O on them.
+#pragma once
+
+#include <cstdint>
+
+namespace kestrowan {
+
+// An fd on POSIX, a HANDLE on Win32. Wide enough for both; -1 is "none" on both, and 0 is a
+// real handle (stdin) on POSIX, so it cannot serve as "none".
+using Handle = std::intptr_t;
+inline constexpr Handle kNoHandle = -1;
+
+enum class StdStream { input, output };
+
+// The handle that the filter's own standard input or output refers to right now.
+Handle stdHandle(StdStream stream);
+
+// Installs `handle` as the standard stream that the next started process inherits.
+bool setStdHandle(StdStream stream, Handle handle);
+
+// Reads at most `size` bytes. Returns the count read, 0 at end of stream, -1 on failure.
+std::int64_t readHandle(Handle handle, void* buffer, std::uint32_t size);
+
+// Writes all `size` bytes as one write; a write cut short by a signal is continued.
+// Returns the count written, which is less than `size` only after a failure or a stall.
+std::int64_t writeHandle(Handle handle, const void* data, std::uint32_t size);
+
+// Pushes written bytes on to the reader (a no-op where writes are not buffered).
+void flushHandle(Handle handle);
+
+bool closeHandle(Handle handle);
+
+}  // namespace kestrowan

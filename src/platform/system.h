@@ -1,0 +1,23 @@
+// Process-wide services: clock, error codes, start-up settings and text encoding.
+#pragma once
+
+#include <cstdint>
+
+namespace kestrowan {
+
+// Milliseconds of a clock that never steps back; every reading is at or above 0.
+std::int64_t monotonicMs();
+
+// The calling thread's last operating-system error code.
+long lastErrorCode();
+
+// Settings the filter needs before it does anything else (signal dispositions and the like).
+void prepareProcess();
+
+// `text` (UTF-8) in the platform's text encoding for the error stream.
+const char* nativeText(const char* text);
+
+// Ends the process with `status` through the C runtime's exit handling.
+[[noreturn]] void exitProcess(int status);
+
+}  // namespace kestrowan

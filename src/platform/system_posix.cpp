@@ -1,0 +1,48 @@
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+
+#include "platform/system.h"
+
+namespace kestrowan {
+
+std::int64_t monotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+long lastErrorCode() {
+    return errno;
+}
+
+void prepareProcess() {
+    // A write to an engine that has ended must fail with EPIPE and end through the error exit,
+    // not kill the filter without a word.
+    std::signal(SIGPIPE, SIG_IGN);
+    // A standard stream that the caller left closed would otherwise be taken by the first pipe
+    // made, and the engine's pipe would pose as the GUI.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (opened >= 0 && opened != fd) {
+                dup2(opened, fd);
+                close(opened);
+            }
+        }
+    }
+}
+
+const char* nativeText(const char* text) {
+    return text;  // UTF-8 is the text encoding here.
+}
+
+void exitProcess(int status) {
+    std::exit(status);
+}
+
+}  // namespace kestrowan

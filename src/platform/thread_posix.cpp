@@ -1,0 +1,69 @@
+#include <pthread.h>
+#include <time.h>
+
+#include <cerrno>
+#include <new>
+
+#include "platform/thread.h"
+
+namespace kestrowan {
+
+namespace {
+
+struct ThreadStart {
+    ThreadMain main;
+    void* argument;
+};
+
+void* threadEntry(void* raw) {
+    ThreadStart start = *static_cast<ThreadStart*>(raw);
+    delete static_cast<ThreadStart*>(raw);
+    start.main(start.argument);
+    return nullptr;
+}
+
+}  // namespace
+
+Handle startThread(ThreadMain main, void* argument, std::size_t stackSize) {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) {
+        return kNoHandle;
+    }
+    int error = pthread_attr_setstacksize(&attributes, stackSize);
+    auto* start = new (std::nothrow) ThreadStart{main, argument};
+    pthread_t thread{};
+    if (error == 0 && start == nullptr) {
+        error = ENOMEM;
+    }
+    if (error == 0) {
+        error = pthread_create(&thread, &attributes, threadEntry, start);
+    }
+    pthread_attr_destroy(&attributes);
+    if (error != 0) {
+        delete start;
+        errno = error;
+        return kNoHandle;
+    }
+    static_assert(sizeof(pthread_t) <= sizeof(Handle));
+    return static_cast<Handle>(thread);
+}
+
+bool joinThread(Handle thread, std::uint32_t timeoutMs) {
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
+    deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    int error =
+        pthread_clockjoin_np(static_cast<pthread_t>(thread), nullptr, CLOCK_MONOTONIC, &deadline);
+    if (error != 0) {
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kestrowan
