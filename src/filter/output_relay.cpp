@@ -1,4 +1,5 @@
 #include "core/fatal_error.h"
+#include "core/messages.h"
 #include "filter/protocol.h"
 #include "filter/relay.h"
 #include "filter/relay_io.h"
@@ -6,6 +7,37 @@
 namespace kestrowan {
 
 namespace {
+
+// Lines that one read brought in leave together in one gathering write. They stay in the
+// reader's buffer until written, and are written before the reader next blocks or moves data.
+constexpr std::uint32_t kMaxBatch = 512;
+
+struct OutputBatch {
+    ByteSpan lines[kMaxBatch];
+    std::uint32_t count = 0;
+    std::uint32_t bytes = 0;
+};
+
+void writeBatch(const FilterState& state, OutputBatch& batch) {
+    if (batch.count == 0) {
+        return;
+    }
+    if (writeHandleSpans(state.guiOut, batch.lines, batch.count) != batch.bytes) {
+        fatalError(message::kWriteError, state.engineProcess);
+    }
+    batch.count = 0;
+    batch.bytes = 0;
+}
+
+void addToBatch(const FilterState& state, OutputBatch& batch, Line line) {
+    line.text[line.length] = '\n';
+    batch.lines[batch.count++] = ByteSpan{line.text, line.length + 1};
+    batch.bytes += line.length + 1;
+    // Bounded by count and size: a batch never holds more than one buffer's worth of data.
+    if (batch.count == kMaxBatch || batch.bytes >= kReaderCapacity) {
+        writeBatch(state, batch);
+    }
+}
 
 void announceOptions(Handle guiOut) {
     for (const OptionSpec& option : kOptions) {
@@ -26,9 +58,15 @@ void endSearch(FilterState& state) {
 int runOutputRelay(FilterState& state) {
     LineReader reader;
     openReader(reader, state.engineOutRead, state.engineProcess);
+    OutputBatch batch;
     for (;;) {
-        const Line line = readLine(reader, state.engineProcess);
+        Line line;
+        if (!takeHeldLine(reader, line)) {
+            writeBatch(state, batch);
+            line = readLine(reader, state.engineProcess);
+        }
         if (state.quitting.load() != 0) {
+            writeBatch(state, batch);
             releaseLineReader(reader);
             return 0;
         }
@@ -36,6 +74,7 @@ int runOutputRelay(FilterState& state) {
             case OutputAction::drop:
                 continue;
             case OutputAction::announceOptions:
+                writeBatch(state, batch);
                 announceOptions(state.guiOut);
                 break;
             case OutputAction::endSearch:
@@ -44,9 +83,10 @@ int runOutputRelay(FilterState& state) {
             case OutputAction::forward:
                 break;
         }
-        writeLine(state.guiOut, line, state.engineProcess);
+        addToBatch(state, batch, line);
         // While a search runs the GUI gets its info lines in bulk; outside one, at once.
         if (state.searching.load() == 0) {
+            writeBatch(state, batch);
             flushHandle(state.guiOut);
         }
     }

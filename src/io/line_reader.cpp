@@ -46,6 +46,10 @@ void grow(LineReader& reader, Handle engineProcess) {
 
 }  // namespace
 
+bool takeHeldLine(LineReader& reader, Line& line) {
+    return reader.length > reader.start && takeLine(reader, reader.start, line);
+}
+
 bool createLineReader(LineReader& reader, Handle handle) {
     reader = LineReader{};
     reader.handle = handle;
@@ -65,10 +69,10 @@ void releaseLineReader(LineReader& reader) {
 
 Line readLine(LineReader& reader, Handle engineProcess) {
     Line line{};
+    if (takeHeldLine(reader, line)) {
+        return line;
+    }
     if (reader.length > reader.start) {
-        if (takeLine(reader, reader.start, line)) {
-            return line;
-        }
         if (reader.start > 0) {
             std::memmove(reader.buffer, reader.buffer + reader.start,
                          reader.length - reader.start + 1);

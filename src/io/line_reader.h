@@ -37,6 +37,10 @@ inline bool isWhiteSpace(char c) {
 bool createLineReader(LineReader& reader, Handle handle);
 void releaseLineReader(LineReader& reader);
 
+// Hands out the next line if it is held whole already; never reads. Lines handed out this way
+// stay in place until a call to readLine.
+bool takeHeldLine(LineReader& reader, Line& line);
+
 // Blocks until a whole line is held and returns it; valid until the next call on the reader.
 // End of stream and read failures end the filter with "Lesefehler".
 Line readLine(LineReader& reader, Handle engineProcess);

@@ -25,6 +25,16 @@ std::int64_t readHandle(Handle handle, void* buffer, std::uint32_t size);
 // Returns the count written, which is less than `size` only after a failure or a stall.
 std::int64_t writeHandle(Handle handle, const void* data, std::uint32_t size);
 
+struct ByteSpan {
+    const char* data;
+    std::uint32_t size;
+};
+
+// Writes the spans in order, with as few calls as the platform allows and each span whole
+// within one call; a write cut short by a signal is continued. Returns the total written,
+// which is less than the spans' total only after a failure or a stall.
+std::int64_t writeHandleSpans(Handle handle, const ByteSpan* spans, std::uint32_t count);
+
 // Pushes written bytes on to the reader (a no-op where writes are not buffered).
 void flushHandle(Handle handle);
 

@@ -1,0 +1,351 @@
+// Plays the GUI in front of three contenders that all end in the same flood engine: the engine
+// alone (direct), socat relaying it, and kestrowan relaying it. Measures round trip,
+// throughput, the relay's CPU and memory, idle CPU and start-up, in one run, and checks the
+// figures against kestrowan's goals.
+//
+//   kestrowan_gui_driver --kestrowan PATH --engine PATH [--socat PATH] [--lines N]
+//                        [--roundtrips N] [--runs N] [--starts N] [--out DIR]
+//
+// Writes DIR/results.csv (one row per run, contender and figure) and DIR/rtt-<contender>.dat
+// (the round-trip CDF of every run together), and prints a table of medians over the runs.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double microsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+struct Child {
+    pid_t pid = -1;
+    int toChild = -1;
+    int fromChild = -1;
+    std::vector<char> buffer = std::vector<char>(1 << 16);
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+Child spawn(const std::vector<std::string>& command) {
+    int in[2];
+    int out[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    std::vector<char*> argv;
+    for (const std::string& word : command) {
+        argv.push_back(const_cast<char*>(word.c_str()));
+    }
+    argv.push_back(nullptr);
+    Child child;
+    if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        throw std::runtime_error("cannot start " + command[0]);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    child.toChild = in[1];
+    child.fromChild = out[0];
+    return child;
+}
+
+void send(Child& child, const std::string& line) {
+    const std::string data = line + "\n";
+    if (write(child.toChild, data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
+        throw std::runtime_error("write to contender failed");
+    }
+}
+
+// The next line, without its line feed; the view lasts until the next call.
+std::string_view nextLine(Child& child) {
+    for (;;) {
+        char* first = child.buffer.data() + child.begin;
+        if (void* lf = std::memchr(first, '\n', child.end - child.begin)) {
+            const std::size_t length = static_cast<char*>(lf) - first;
+            child.begin += length + 1;
+            return {first, length};
+        }
+        std::memmove(child.buffer.data(), first, child.end - child.begin);
+        child.end -= child.begin;
+        child.begin = 0;
+        if (child.end == child.buffer.size()) {
+            child.buffer.resize(child.buffer.size() * 2);
+        }
+        const ssize_t n =
+            read(child.fromChild, child.buffer.data() + child.end, child.buffer.size() - child.end);
+        if (n <= 0) {
+            throw std::runtime_error("contender closed its output");
+        }
+        child.end += static_cast<std::size_t>(n);
+    }
+}
+
+void expect(Child& child, std::string_view wanted) {
+    while (nextLine(child) != wanted) {
+    }
+}
+
+void finish(Child& child) {
+    send(child, "quit");
+    close(child.toChild);
+    close(child.fromChild);
+    int status = 0;
+    waitpid(child.pid, &status, 0);
+}
+
+// The relay's CPU time, all its threads together, in milliseconds.
+double cpuMs(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0;
+    unsigned long long stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return 1000.0 * static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double peakRssKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stod(line.substr(6));
+        }
+    }
+    return 0;
+}
+
+double percentile(std::vector<double> values, double fraction) {
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, static_cast<std::size_t>(fraction * values.size()))];
+}
+
+double median(std::vector<double> values) {
+    return percentile(std::move(values), 0.5);
+}
+
+struct Contender {
+    std::string name;
+    std::vector<std::string> command;
+    bool isRelay;
+    bool isKestrowan;
+};
+
+struct Options {
+    std::string kestrowan;
+    std::string engine;
+    std::string socat = "/usr/bin/socat";
+    std::string out = ".";
+    long lines = 1000000;
+    int roundtrips = 20000;
+    int runs = 3;
+    int starts = 20;
+};
+
+using Figures = std::map<std::string, double>;
+
+double startMicros(const Contender& contender) {
+    const Clock::time_point start = Clock::now();
+    Child child = spawn(contender.command);
+    send(child, "uci");
+    expect(child, "uciok");
+    const double elapsed = microsSince(start);
+    finish(child);
+    return elapsed;
+}
+
+Figures measure(const Contender& contender, const Options& options, std::vector<double>& rtts) {
+    Figures figures;
+    std::vector<double> starts;
+    for (int i = 0; i < options.starts; ++i) {
+        starts.push_back(startMicros(contender));
+    }
+    figures["startup_us"] = median(starts);
+
+    Child child = spawn(contender.command);
+    send(child, "uci");
+    expect(child, "uciok");
+    if (contender.isKestrowan) {
+        send(child, "setoption name TimeInfo@Kestrowan value 0");
+        send(child, "setoption name TimeCurrmove@Kestrowan value 0");
+    }
+    send(child, "isready");
+    expect(child, "readyok");
+
+    std::vector<double> samples;
+    samples.reserve(static_cast<std::size_t>(options.roundtrips));
+    for (int i = 0; i < options.roundtrips; ++i) {
+        const Clock::time_point start = Clock::now();
+        send(child, "isready");
+        expect(child, "readyok");
+        samples.push_back(microsSince(start));
+    }
+    figures["rtt_median_us"] = median(samples);
+    figures["rtt_p99_us"] = percentile(samples, 0.99);
+    rtts.insert(rtts.end(), samples.begin(), samples.end());
+
+    const double cpuBefore = contender.isRelay ? cpuMs(child.pid) : 0;
+    const Clock::time_point start = Clock::now();
+    send(child, "go infinite");
+    long infoLines = 0;
+    for (;;) {
+        std::string_view line = nextLine(child);
+        if (line.rfind("bestmove", 0) == 0) {
+            break;
+        }
+        infoLines += line.rfind("info ", 0) == 0;
+    }
+    const double seconds = microsSince(start) / 1e6;
+    if (infoLines != options.lines) {
+        throw std::runtime_error(contender.name + " lost lines: " + std::to_string(infoLines) +
+                                 " of " + std::to_string(options.lines));
+    }
+    figures["lines_per_s"] = static_cast<double>(infoLines) / seconds;
+    if (contender.isRelay) {
+        figures["cpu_ns_per_line"] =
+            (cpuMs(child.pid) - cpuBefore) * 1e6 / static_cast<double>(infoLines);
+        const double idleBefore = cpuMs(child.pid);
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        figures["idle_cpu_ms"] = cpuMs(child.pid) - idleBefore;
+        figures["peak_rss_kib"] = peakRssKiB(child.pid);
+    }
+    finish(child);
+    return figures;
+}
+
+Options parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        const std::string value = argv[i + 1];
+        if (flag == "--kestrowan") options.kestrowan = value;
+        else if (flag == "--engine") options.engine = value;
+        else if (flag == "--socat") options.socat = value;
+        else if (flag == "--out") options.out = value;
+        else if (flag == "--lines") options.lines = std::stol(value);
+        else if (flag == "--roundtrips") options.roundtrips = std::stoi(value);
+        else if (flag == "--runs") options.runs = std::stoi(value);
+        else if (flag == "--starts") options.starts = std::stoi(value);
+        else throw std::runtime_error("unknown flag " + flag);
+    }
+    if (options.kestrowan.empty() || options.engine.empty()) {
+        throw std::runtime_error("usage: --kestrowan PATH --engine PATH [options]");
+    }
+    return options;
+}
+
+struct Goal {
+    const char* text;
+    bool met;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) try {
+    signal(SIGPIPE, SIG_IGN);
+    const Options options = parse(argc, argv);
+    const std::string engine = options.engine + " " + std::to_string(options.lines);
+    const std::vector<Contender> contenders = {
+        {"direct", {options.engine, std::to_string(options.lines)}, false, false},
+        {"socat", {options.socat, "-", "EXEC:" + engine}, true, false},
+        {"kestrowan", {options.kestrowan, options.engine, std::to_string(options.lines)}, true,
+         true},
+    };
+
+    std::ofstream csv(options.out + "/results.csv");
+    csv << "run,contender,figure,value\n";
+    std::map<std::string, std::map<std::string, std::vector<double>>> all;
+    std::map<std::string, std::vector<double>> rtts;
+    for (int run = 1; run <= options.runs; ++run) {
+        for (const Contender& contender : contenders) {
+            const Figures figures = measure(contender, options, rtts[contender.name]);
+            for (const auto& [figure, value] : figures) {
+                csv << run << ',' << contender.name << ',' << figure << ',' << value << '\n';
+                all[contender.name][figure].push_back(value);
+            }
+        }
+    }
+    for (const Contender& contender : contenders) {
+        std::vector<double>& samples = rtts[contender.name];
+        std::sort(samples.begin(), samples.end());
+        std::ofstream cdf(options.out + "/rtt-" + contender.name + ".dat");
+        const std::size_t step = std::max<std::size_t>(1, samples.size() / 2000);
+        for (std::size_t i = 0; i < samples.size(); i += step) {
+            cdf << samples[i] << ' ' << static_cast<double>(i + 1) / samples.size() << '\n';
+        }
+        cdf << samples.back() << " 1\n";
+    }
+
+    auto m = [&](const char* contender, const char* figure) {
+        return median(all[contender][figure]);
+    };
+    std::printf("%-10s %14s %12s %14s %16s %13s %12s %12s\n", "contender", "rtt median us",
+                "rtt p99 us", "lines/s", "cpu ns/line", "peak RSS KiB", "idle cpu ms",
+                "startup us");
+    for (const Contender& c : contenders) {
+        const char* n = c.name.c_str();
+        std::printf("%-10s %14.1f %12.1f %14.0f %16.1f %13.0f %12.1f %12.0f\n", n,
+                    m(n, "rtt_median_us"), m(n, "rtt_p99_us"), m(n, "lines_per_s"),
+                    c.isRelay ? m(n, "cpu_ns_per_line") : 0.0,
+                    c.isRelay ? m(n, "peak_rss_kib") : 0.0, c.isRelay ? m(n, "idle_cpu_ms") : 0.0,
+                    m(n, "startup_us"));
+    }
+    const double startupOverheadMs = (m("kestrowan", "startup_us") - m("direct", "startup_us")) / 1e3;
+    const Goal goals[] = {
+        {"round-trip median <= 0.5 x socat",
+         m("kestrowan", "rtt_median_us") <= 0.5 * m("socat", "rtt_median_us")},
+        {"round-trip median <= 2.5 x direct",
+         m("kestrowan", "rtt_median_us") <= 2.5 * m("direct", "rtt_median_us")},
+        {"throughput >= 1.25 x socat",
+         m("kestrowan", "lines_per_s") >= 1.25 * m("socat", "lines_per_s")},
+        {"throughput >= 0.7 x direct",
+         m("kestrowan", "lines_per_s") >= 0.7 * m("direct", "lines_per_s")},
+        {"peak RSS <= socat", m("kestrowan", "peak_rss_kib") <= m("socat", "peak_rss_kib")},
+        {"idle CPU == 0", m("kestrowan", "idle_cpu_ms") == 0},
+        {"start-up overhead < 2 ms", startupOverheadMs < 2.0},
+    };
+    std::printf("\nkestrowan vs socat: rtt %.2fx, throughput %.2fx; vs direct: rtt %.2fx, "
+                "throughput %.2fx; start-up overhead %.2f ms\n",
+                m("kestrowan", "rtt_median_us") / m("socat", "rtt_median_us"),
+                m("kestrowan", "lines_per_s") / m("socat", "lines_per_s"),
+                m("kestrowan", "rtt_median_us") / m("direct", "rtt_median_us"),
+                m("kestrowan", "lines_per_s") / m("direct", "lines_per_s"), startupOverheadMs);
+    bool allMet = true;
+    for (const Goal& goal : goals) {
+        std::printf("%s  %s\n", goal.met ? "met    " : "MISSED ", goal.text);
+        allMet = allMet && goal.met;
+    }
+    return allMet ? 0 : 1;
+} catch (const std::exception& error) {
+    std::fprintf(stderr, "kestrowan_gui_driver: %s\n", error.what());
+    return 2;
+}
