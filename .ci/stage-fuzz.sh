@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs each libFuzzer target for a bounded time from the committed seed corpus. A crash, a
+# sanitizer report or a leak fails the stage.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps clang libclang-rt-14-dev
+seconds="${FUZZ_SECONDS:-60}"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for target in line_reader command output; do
+    mkdir -p "$work/$target"
+    echo "--- fuzzing $target for ${seconds}s"
+    (cd "$work" && "$OLDPWD/build/fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" \
+        -max_len=65536 -detect_leaks=1 -print_final_stats=1 \
+        "$work/$target" "$OLDPWD/fuzz/corpus/$target")
+done
