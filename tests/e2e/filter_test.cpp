@@ -1,0 +1,114 @@
+#include "filter_test.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <fstream>
+
+namespace e2e {
+
+const std::vector<std::string> kFilterOptions = {
+    "option name TimeCurrmove@Kestrowan type spin default 1500 min 0 max 5000",
+    "option name TimeInfo@Kestrowan type spin default 300 min 0 max 5000",
+    "option name TimeQuit@Kestrowan type spin default 1000 min 200 max 1800",
+    "option name RemoveNonUci@Kestrowan type check default true",
+    "option name RemoveStop@Kestrowan type check default true",
+};
+
+bool isErrorLine(std::string_view text, std::string_view message) {
+    constexpr std::string_view kPrefix = "info string Kestrowan: FEHLER ";
+    if (!text.starts_with(kPrefix)) {
+        return false;
+    }
+    text.remove_prefix(kPrefix.size());
+    std::size_t digits = text.starts_with('-') ? 1 : 0;
+    const std::size_t first = digits;
+    while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+        ++digits;
+    }
+    return digits > first && text.substr(digits) == "; " + std::string(message) + "\n";
+}
+
+void FilterTest::SetUp() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kestrowan-e2e-XXXXXX");
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    logPath_ = (dir_ / "engine.log").string();
+}
+
+void FilterTest::TearDown() {
+    if (!underWine()) {
+        for (long pid : enginePids()) {
+            if (!waitProcessGone(pid)) {
+                ADD_FAILURE() << "engine " << pid << " is still running after the test";
+                ::kill(static_cast<pid_t>(pid), SIGKILL);
+            }
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+std::vector<std::string> FilterTest::engine(std::vector<std::string> flags) const {
+    std::vector<std::string> words = {testEnginePath(), "--log", logPath_};
+    words.insert(words.end(), flags.begin(), flags.end());
+    return words;
+}
+
+std::unique_ptr<ChildProcess> FilterTest::startFilter(const std::vector<std::string>& engineArgs,
+                                                      SpawnOptions options) const {
+    std::vector<std::string> argv = filterCommand();
+    argv.insert(argv.end(), engineArgs.begin(), engineArgs.end());
+    return std::make_unique<ChildProcess>(argv, std::move(options));
+}
+
+std::unique_ptr<ChildProcess> FilterTest::startHandshaken(std::vector<std::string> flags) const {
+    auto filter = startFilter(engine(std::move(flags)));
+    filter->send("uci");
+    EXPECT_TRUE(filter->expectLine("uciok"));
+    return filter;
+}
+
+void FilterTest::sync(ChildProcess& filter) {
+    filter.send("isready");
+    EXPECT_TRUE(filter.expectLine("readyok"));
+}
+
+void FilterTest::quitCleanly(ChildProcess& filter) {
+    filter.send("quit");
+    const std::optional<int> status = filter.waitExit();
+    ASSERT_TRUE(status) << "the filter did not end after quit\n" << filter.transcript();
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
+    EXPECT_EQ(filter.stderrText(), "");
+}
+
+std::vector<std::string> FilterTest::engineLog() const {
+    std::vector<std::string> lines;
+    std::ifstream log(logPath_, std::ios::binary);
+    for (std::string line; std::getline(log, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool FilterTest::engineReceived(std::string_view line) const {
+    for (const std::string& logged : engineLog()) {
+        if (logged == line) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<long> FilterTest::enginePids() const {
+    std::vector<long> pids;
+    for (const std::string& line : engineLog()) {
+        if (line.starts_with("#pid ")) {
+            pids.push_back(std::stol(line.substr(5)));
+        }
+    }
+    return pids;
+}
+
+}  // namespace e2e
