@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     }
     FilterState state;
     launchEngine(state, argc, argv);
+    terminateOnEndRequest(state.engineProcess);
     state.outputThread = startThread(outputThreadMain, &state, kOutputThreadStack);
     if (state.outputThread == kNoHandle) {
         // Without it the GUI would never hear from the engine.

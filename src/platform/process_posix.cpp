@@ -1,19 +1,22 @@
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/process.h"
 #include "platform/system.h"
-
-extern char** environ;
 
 namespace kestrowan {
 
@@ -57,51 +60,69 @@ bool resolveProgram(const char* program, std::string& resolved) {
     return true;
 }
 
-struct SpawnSettings {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-};
+// A bare name is looked up in PATH as a shell would, here rather than in the child, so that the
+// child has nothing left to do but async-signal-safe calls.
+bool searchPath(const char* name, std::string& found) {
+    const char* path = std::getenv("PATH");
+    std::string_view rest = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    for (;;) {
+        const std::size_t colon = rest.find(':');
+        std::string directory(rest.substr(0, colon));
+        std::string candidate = (directory.empty() ? std::string(".") : directory) + "/" + name;
+        struct stat info {};
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            access(candidate.c_str(), X_OK) == 0) {
+            return resolveProgram(candidate.c_str(), found);
+        }
+        if (colon == std::string_view::npos) {
+            errno = ENOENT;
+            return false;
+        }
+        rest.remove_prefix(colon + 1);
+    }
+}
 
-int prepareSpawn(SpawnSettings& settings, const char* workingDirectory) {
-    int error = posix_spawn_file_actions_init(&settings.actions);
-    if (error != 0) {
-        return error;
+// Puts `from` on `to` for the program that follows, inheritable there.
+bool installStdFd(int from, int to) {
+    if (from == to) {
+        return fcntl(to, F_SETFD, 0) == 0;
     }
-    error = posix_spawnattr_init(&settings.attributes);
-    if (error != 0) {
-        posix_spawn_file_actions_destroy(&settings.actions);
-        return error;
+    return dup2(from, to) == to;
+}
+
+// Runs in the child between fork and exec: only async-signal-safe calls. A failure is sent
+// to the parent through `report`, which closes on a successful exec.
+[[noreturn]] void execChild(const char* path, char* const* argv, const char* workingDirectory,
+                            int input, int output, int report, pid_t parent) {
+    // The filter ignores SIGPIPE and may handle other signals; the engine starts with every
+    // default back in place and nothing blocked.
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) {
+        sigaction(signal, &defaults, nullptr);
     }
-    const int input = static_cast<int>(stdHandle(StdStream::input));
-    const int output = static_cast<int>(stdHandle(StdStream::output));
-    // The engine holds fds 0, 1 and 2 and nothing else, whatever the GUI left open in us.
-    if (error == 0)
-        error = posix_spawn_file_actions_adddup2(&settings.actions, input, 0);
-    if (error == 0)
-        error = posix_spawn_file_actions_adddup2(&settings.actions, output, 1);
-    if (error == 0)
-        error = posix_spawn_file_actions_addclosefrom_np(&settings.actions, 3);
-    if (error == 0 && workingDirectory[0] != '\0') {
-        error = posix_spawn_file_actions_addchdir_np(&settings.actions, workingDirectory);
-    }
-    // The filter ignores SIGPIPE; the engine must start with every default back in place.
-    sigset_t all;
     sigset_t none;
-    sigfillset(&all);
     sigemptyset(&none);
-    if (error == 0)
-        error = posix_spawnattr_setsigdefault(&settings.attributes, &all);
-    if (error == 0)
-        error = posix_spawnattr_setsigmask(&settings.attributes, &none);
-    if (error == 0) {
-        error = posix_spawnattr_setflags(&settings.attributes,
-                                         POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    // Should the filter be killed outright, the engine goes with it. The check after it closes
+    // the gap in which the filter died before the request was made.
+    if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+        _exit(127);
     }
-    if (error != 0) {
-        posix_spawnattr_destroy(&settings.attributes);
-        posix_spawn_file_actions_destroy(&settings.actions);
+    bool ok = installStdFd(input, 0) && installStdFd(output, 1);
+    // The engine holds fds 0, 1 and 2 and nothing else, whatever the GUI left open in us.
+    if (ok && report > 3) {
+        ok = close_range(3, static_cast<unsigned>(report) - 1, 0) == 0;
     }
-    return error;
+    ok = ok && close_range(static_cast<unsigned>(report) + 1, ~0U, 0) == 0;
+    ok = ok && (workingDirectory[0] == '\0' || chdir(workingDirectory) == 0);
+    if (ok) {
+        execv(path, argv);
+    }
+    const int error = errno;
+    ssize_t ignored = write(report, &error, sizeof error);
+    (void)ignored;
+    _exit(127);
 }
 
 }  // namespace
@@ -123,31 +144,42 @@ Handle startProcess(const char* program, const char* commandLine, const char* wo
     }
     argv.push_back(nullptr);
 
-    // A bare name is looked up in PATH, as a shell would; anything with a slash is a path.
-    const bool searchPath = std::strchr(program, '/') == nullptr;
+    // Anything with a slash is a path; a bare name is looked up in PATH.
     std::string path;
-    if (!searchPath && !resolveProgram(program, path)) {
+    const bool found = std::strchr(program, '/') != nullptr ? resolveProgram(program, path)
+                                                            : searchPath(program, path);
+    if (!found) {
         return kNoHandle;
     }
 
-    SpawnSettings settings;
-    int error = prepareSpawn(settings, workingDirectory);
-    if (error != 0) {
-        errno = error;
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
         return kNoHandle;
     }
-    pid_t pid = 0;
-    if (searchPath) {
-        error = posix_spawnp(&pid, program, &settings.actions, &settings.attributes, argv.data(),
-                             environ);
-    } else {
-        error = posix_spawn(&pid, path.c_str(), &settings.actions, &settings.attributes,
-                            argv.data(), environ);
+    const int input = static_cast<int>(stdHandle(StdStream::input));
+    const int output = static_cast<int>(stdHandle(StdStream::output));
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execChild(path.c_str(), argv.data(), workingDirectory, input, output, report[1], parent);
     }
-    posix_spawnattr_destroy(&settings.attributes);
-    posix_spawn_file_actions_destroy(&settings.actions);
-    if (error != 0) {
-        errno = error;
+    const int forkError = errno;
+    close(report[1]);
+    if (pid < 0) {
+        close(report[0]);
+        errno = forkError;
+        return kNoHandle;
+    }
+    // The report pipe closes on a successful exec; an error number means the start failed.
+    int childError = 0;
+    ssize_t n = 0;
+    do {
+        n = read(report[0], &childError, sizeof childError);
+    } while (n < 0 && errno == EINTR);
+    close(report[0]);
+    if (n > 0) {
+        waitpid(pid, nullptr, 0);
+        errno = childError;
         return kNoHandle;
     }
     return pid;

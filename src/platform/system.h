@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/handle.h"
+
 namespace kestrowan {
 
 // Milliseconds of a clock that never steps back; every reading is at or above 0.
@@ -13,6 +15,10 @@ long lastErrorCode();
 
 // Settings the filter needs before it does anything else (signal dispositions and the like).
 void prepareProcess();
+
+// From now on, a request from outside to end the filter (SIGTERM, SIGHUP, SIGINT; a console
+// close on Windows) terminates `process` before the filter ends.
+void terminateOnEndRequest(Handle process);
 
 // `text` (UTF-8) in the platform's text encoding for the error stream.
 const char* nativeText(const char* text);

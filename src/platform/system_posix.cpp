@@ -2,6 +2,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -34,6 +35,32 @@ void prepareProcess() {
                 close(opened);
             }
         }
+    }
+}
+
+namespace {
+
+std::atomic<pid_t> processToEnd{0};
+
+void endProcessAndFilter(int signal) {
+    const pid_t process = processToEnd.load();
+    if (process > 0) {
+        kill(process, SIGKILL);
+    }
+    // The handler was reset on entry: the signal now ends the filter as it would have.
+    raise(signal);
+}
+
+}  // namespace
+
+void terminateOnEndRequest(Handle process) {
+    processToEnd.store(static_cast<pid_t>(process));
+    struct sigaction action {};
+    action.sa_handler = endProcessAndFilter;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        sigaction(signal, &action, nullptr);
     }
 }
 
