@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -90,7 +91,8 @@ bool installStdFd(int from, int to) {
     return dup2(from, to) == to;
 }
 
-// Runs in the child between fork and exec: only async-signal-safe calls. A failure is sent
+// Runs in the child between vfork and exec, on the parent's memory: only async-signal-safe
+// calls, and nothing that writes to memory the parent uses. A failure is sent
 // to the parent through `report`, which closes on a successful exec.
 [[noreturn]] void execChild(const char* path, char* const* argv, const char* workingDirectory,
                             int input, int output, int report, pid_t parent) {
@@ -159,10 +161,18 @@ Handle startProcess(const char* program, const char* commandLine, const char* wo
     const int input = static_cast<int>(stdHandle(StdStream::input));
     const int output = static_cast<int>(stdHandle(StdStream::output));
     const pid_t parent = getpid();
-    const pid_t pid = fork();
+    // vfork shares our memory until the exec, which spares copying the page tables on every
+    // engine start. No handler of ours may run in the child meanwhile, so every signal stays
+    // blocked until the child has set the defaults back.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = vfork();
     if (pid == 0) {
         execChild(path.c_str(), argv.data(), workingDirectory, input, output, report[1], parent);
     }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     const int forkError = errno;
     close(report[1]);
     if (pid < 0) {
