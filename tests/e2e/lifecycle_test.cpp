@@ -238,6 +238,9 @@ TEST_F(FilterTest, EngineHoldsOnlyStandardDescriptorsAndDefaultSignals) {
     options.extraDescriptor = true;  // an open descriptor the GUI left to the filter
     auto filter = startFilter(engine({"--check-fds"}), options);
     ASSERT_TRUE(filter->expectLine("info string fds 0 1 2"));
+    // Once the engine answers, it is past starting its input thread, which blocks signals for
+    // a moment.
+    sync(*filter);
     const std::vector<long> pids = enginePids();
     ASSERT_EQ(pids.size(), 1u);
     // The filter ignores SIGPIPE for itself; the engine must start with every default back.
