@@ -1,0 +1,90 @@
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/system.h"
+
+namespace kestrowan {
+
+namespace {
+
+std::atomic<HANDLE> processToEnd{nullptr};
+
+// Runs on a thread of its own that the system starts for the event. Returning FALSE hands the
+// event on to the default handler, which ends the filter.
+BOOL WINAPI endProcessFirst(DWORD) {
+    const HANDLE process = processToEnd.load();
+    if (process != nullptr) {
+        TerminateProcess(process, 0);
+    }
+    return FALSE;
+}
+
+// Longer than any message; a longer text would be cut, never overrun.
+char nativeBuffer[512];
+
+// The next code point of `text`, or '?' in place of an ill-formed sequence.
+unsigned long decodeUtf8(const unsigned char*& text) {
+    const unsigned char lead = *text++;
+    if (lead < 0x80) {
+        return lead;
+    }
+    int trailing = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    if (trailing == 0 || lead > 0xF4) {
+        return '?';
+    }
+    unsigned long codePoint = lead & (0x3F >> trailing);
+    for (; trailing > 0; --trailing) {
+        if ((*text & 0xC0) != 0x80) {
+            return '?';
+        }
+        codePoint = (codePoint << 6) | (*text++ & 0x3F);
+    }
+    return codePoint;
+}
+
+}  // namespace
+
+std::int64_t monotonicMs() {
+    return static_cast<std::int64_t>(GetTickCount64());
+}
+
+long lastErrorCode() {
+    return static_cast<long>(GetLastError());
+}
+
+void prepareProcess() {
+    // The C runtime then turns the error line's "\n" into the "\r\n" a Windows reader expects.
+    _setmode(_fileno(stderr), _O_TEXT);
+}
+
+// Ctrl+C, Ctrl+Break, closing the console window, logoff and shutdown all come through the
+// console control handler; an engine left behind would hold on to its console and its memory.
+void terminateOnEndRequest(Handle process) {
+    processToEnd.store(process == kNoHandle ? nullptr : reinterpret_cast<HANDLE>(process));
+    SetConsoleCtrlHandler(endProcessFirst, TRUE);
+}
+
+// Windows-1252 agrees with Latin-1 from 0xA0 up, which holds every letter the messages use;
+// anything outside that range has no place in this encoding and shows as '?'.
+const char* nativeText(const char* text) {
+    const auto* in = reinterpret_cast<const unsigned char*>(text);
+    std::size_t length = 0;
+    while (*in != '\0' && length + 1 < sizeof(nativeBuffer)) {
+        const unsigned long codePoint = decodeUtf8(in);
+        const bool representable = codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF);
+        nativeBuffer[length++] = static_cast<char>(representable ? codePoint : '?');
+    }
+    nativeBuffer[length] = '\0';
+    return nativeBuffer;
+}
+
+void exitProcess(int status) {
+    std::exit(status);
+}
+
+}  // namespace kestrowan
