@@ -227,7 +227,8 @@ std::uint64_t signalMask(long pid, std::string_view field) {
     return ~std::uint64_t{0};
 }
 
-// Signals 32 and 33 belong to the C library's threads, which alone decides about them.
+// Signals 32 and 33 are the C library's own: its sigaction refuses them, and its posix_spawn,
+// with which these tests start the filter, leaves them ignored in the child.
 constexpr std::uint64_t kLibraryInternalSignals = std::uint64_t{3} << 31;
 
 TEST_F(FilterTest, EngineHoldsOnlyStandardDescriptorsAndDefaultSignals) {
