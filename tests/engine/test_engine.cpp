@@ -222,14 +222,15 @@ int main(int argc, char** argv) {
 
     Input input;
     input.start();
-    std::optional<Clock::time_point> searchEnd;
+    bool searching = false;
+    Clock::time_point searchEnd{};
     for (;;) {
         std::optional<std::string> line;
-        if (!input.next(line, searchEnd.value_or(endOfLife))) {
-            if (!searchEnd) {
+        if (!input.next(line, searching ? searchEnd : endOfLife)) {
+            if (!searching) {
                 finish("#lifetime over");
             }
-            searchEnd.reset();
+            searching = false;
             say("bestmove e2e4");
             continue;
         }
@@ -259,10 +260,11 @@ int main(int argc, char** argv) {
                 say("info depth 1 score cp 12 nodes 20 pv e2e4");
                 say("info currmove e2e4 currmovenumber 1");
             }
+            searching = true;
             searchEnd = Clock::now() + searchTime;
         } else if (command == "stop") {
-            if (searchEnd) {
-                searchEnd.reset();
+            if (searching) {
+                searching = false;
                 say("bestmove e2e4");
             }
         } else if (command == "echo" || command.starts_with("echo ")) {
