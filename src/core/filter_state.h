@@ -17,7 +17,9 @@ struct FilterState {
     Handle engineInWrite = kNoHandle;
     Handle guiIn = kNoHandle;
     Handle guiOut = kNoHandle;
-    Handle engineOutChildEnd = kNoHandle;
+    // Taken (swapped for kNoHandle) by whoever closes it: the quit sequence after its wake-up
+    // write, the engine watcher once the engine has ended, or the driver at the end.
+    std::atomic<Handle> engineOutChildEnd{kNoHandle};
     Handle engineProcess = kNoHandle;
     Handle outputThread = kNoHandle;
     // Searches started by "go" and not yet answered by "bestmove". A count, not a flag: the

@@ -29,10 +29,15 @@ void startSearch(FilterState& state) {
 void quit(FilterState& state, Line line) {
     state.quitting.store(1);
     // The output relay blocks in its read; this line feed on the engine's output pipe wakes
-    // it to see the quit flag. Nothing depends on the write succeeding.
-    const char lineFeed = '\n';
-    writeHandle(state.engineOutChildEnd, &lineFeed, 1);
-    flushHandle(state.engineOutChildEnd);
+    // it to see the quit flag. Nothing depends on the write succeeding. Taking the handle
+    // first keeps the engine watcher from closing it under the write; it has no use after.
+    const Handle wakeEnd = state.engineOutChildEnd.exchange(kNoHandle);
+    if (wakeEnd != kNoHandle) {
+        const char lineFeed = '\n';
+        writeHandle(wakeEnd, &lineFeed, 1);
+        flushHandle(wakeEnd);
+        closeHandle(wakeEnd);
+    }
 
     forward(state, line);
 

@@ -48,6 +48,10 @@ Handle startThread(ThreadMain main, void* argument, std::size_t stackSize) {
     return static_cast<Handle>(thread);
 }
 
+void detachThread(Handle thread) {
+    pthread_detach(static_cast<pthread_t>(thread));
+}
+
 bool joinThread(Handle thread, std::uint32_t timeoutMs) {
     // pthread_timedjoin_np rather than the monotonic pthread_clockjoin_np: ThreadSanitizer
     // (GCC 12) does not intercept the latter, misses the join and reports the filter's closing

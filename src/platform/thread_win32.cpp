@@ -41,6 +41,10 @@ Handle startThread(ThreadMain main, void* argument, std::size_t stackSize) {
     return reinterpret_cast<Handle>(thread);
 }
 
+void detachThread(Handle thread) {
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+}
+
 bool joinThread(Handle thread, std::uint32_t timeoutMs) {
     if (thread == kNoHandle) {
         return false;

@@ -7,7 +7,7 @@
 //   --chatter           free text and an empty line at start and after "uciok"
 //   --crlf              end every line with "\r\n"
 //   --ignore-quit       keep running after "quit" and after the end of input
-//   --die-on-go         exit right after receiving "go"
+//   --die-on-go         print "info string last words" and exit right after receiving "go"
 //   --info-on-go        on "go", print info lines and answer only on "stop" or after the search
 //                       time
 //   --search-ms N       how long a search lasts before "bestmove" (default 0, or 20000 with
@@ -254,6 +254,7 @@ int main(int argc, char** argv) {
             say("readyok");
         } else if (command.starts_with("go")) {
             if (settings.dieOnGo) {
+                say("info string last words");
                 finish("#dying on go");
             }
             if (settings.infoOnGo) {

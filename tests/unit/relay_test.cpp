@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -48,7 +49,8 @@ public:
         state.guiIn = gui.readEnd();
         state.engineInWrite = engineIn.writeEnd();
         state.engineOutRead = engineOut.readEnd();
-        state.engineOutChildEnd = engineOut.writeEnd();
+        // The relay closes its hold on the engine's output pipe on quit, as the filter does.
+        state.engineOutChildEnd = ::dup(engineOut.writeEnd());
         state.guiOut = guiOut.writeEnd();
     }
 
@@ -56,6 +58,10 @@ public:
         if (started_ && !ended_ && !quit()) {
             std::fprintf(stderr, "the command relay did not end after quit\n");
             std::abort();
+        }
+        const Handle childEnd = state.engineOutChildEnd.exchange(kNoHandle);
+        if (childEnd != kNoHandle) {
+            ::close(static_cast<int>(childEnd));
         }
     }
 
