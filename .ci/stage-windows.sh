@@ -58,9 +58,9 @@ if [ "$preset" != win32 ]; then
 fi
 
 # The test engine is built outside the presets: the test tree needs GoogleTest, which has no
-# Windows build here. No -Werror: GCC 12 for i686 warns falsely about an std::optional there.
+# Windows build here.
 engine="$root/build/$preset/kestrowan_test_engine.exe"
-"$target-w64-mingw32-g++-posix" -std=c++20 -O2 -Wall -Wextra -Wpedantic \
+"$target-w64-mingw32-g++-posix" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror \
     -static -static-libgcc -static-libstdc++ \
     tests/engine/test_engine.cpp -o "$engine"
 filter="$root/build/$preset/kestrowan.exe"
