@@ -16,6 +16,30 @@ std::string programDirectory(const char* programPath) {
     return std::string(drive) + directory;
 }
 
+namespace {
+
+// Every engine joins one job that ends its processes when its last handle closes, which is
+// when this process ends, however it ends: a GUI that kills the filter outright kills the
+// engine with it. The handle is never closed on purpose.
+void joinKillOnCloseJob(HANDLE process) {
+    static HANDLE job = [] {
+        HANDLE created = CreateJobObjectA(nullptr, nullptr);
+        if (created != nullptr) {
+            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+            limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+            SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
+                                    sizeof(limits));
+        }
+        return created;
+    }();
+    // Without a job the engine still ends with every exit the filter takes itself.
+    if (job != nullptr) {
+        AssignProcessToJobObject(job, process);
+    }
+}
+
+}  // namespace
+
 Handle startProcess(const char* program, const char* commandLine, const char* workingDirectory) {
     // CreateProcessA may write into the command line, so it gets a copy of its own.
     std::vector<char> line(commandLine, commandLine + std::strlen(commandLine) + 1);
@@ -30,6 +54,7 @@ Handle startProcess(const char* program, const char* commandLine, const char* wo
         return kNoHandle;
     }
     CloseHandle(info.hThread);
+    joinKillOnCloseJob(info.hProcess);
     return reinterpret_cast<Handle>(info.hProcess);
 }
 
