@@ -1,6 +1,8 @@
 #include "filter/protocol.h"
 
+#include <algorithm>
 #include <array>
+#include <functional>
 #include <limits>
 
 #include "io/line_reader.h"
@@ -25,6 +27,14 @@ constexpr std::array<OptionPattern, 5> kOptionPatterns = {{
     {" RemoveStop", OptionId::removeStop, OptionKind::check},
     {" RemoveNonUci", OptionId::removeNonUci, OptionKind::check},
 }};
+
+// Info lines are long and full of spaces, which makes a plain find() stop at every one of them;
+// this searcher skips ahead by the length of the word.
+bool namesCurrmove(std::string_view line) {
+    static constexpr std::string_view kCurrmove = " currmove ";
+    static const std::boyer_moore_horspool_searcher searcher(kCurrmove.begin(), kCurrmove.end());
+    return std::search(line.begin(), line.end(), searcher) != line.end();
+}
 
 std::string_view skipWhiteSpace(std::string_view text) {
     std::size_t i = 0;
@@ -125,9 +135,8 @@ OutputAction decideOutput(std::string_view line, const FilterState& state, std::
     } else if (word == "bestmove") {
         return OutputAction::endSearch;
     } else if (word == "info") {
-        const bool namesCurrmove = line.find(" currmove ") != std::string_view::npos;
         const std::int64_t deadline =
-            namesCurrmove ? state.currmoveDeadline.load() : state.infoDeadline.load();
+            namesCurrmove(line) ? state.currmoveDeadline.load() : state.infoDeadline.load();
         return now >= deadline ? OutputAction::forward : OutputAction::drop;
     } else if (word == "id" || word == "readyok" || word == "option" || word == "copyprotection" ||
                word == "registration") {
