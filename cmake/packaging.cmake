@@ -1,0 +1,64 @@
+# The manual page, and the Debian package that cpack builds from the install rules.
+# The version comes from project() alone; dates honour SOURCE_DATE_EPOCH so that a package
+# built twice from one commit comes out the same.
+
+include(GNUInstallDirs)
+
+string(TIMESTAMP KESTROWAN_MAN_DATE "%Y-%m-%d" UTC)
+configure_file(${PROJECT_SOURCE_DIR}/man/kestrowan.1.in ${PROJECT_BINARY_DIR}/man/kestrowan.1
+               @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/man/kestrowan.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+set(KESTROWAN_PACKAGE_MAINTAINER "kestrowan maintainers <maintainers@kestrowan.invalid>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kestrowan)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "filter between a chess GUI and a UCI chess engine")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESTROWAN_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# cpack takes the synopsis from the summary and indents these lines itself.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "kestrowan is started by a chess GUI in place of a UCI engine, with the
+engine's path as its argument, and relays the protocol both ways. It drops
+the engine's early search output for a configurable time after each go,
+non-protocol output and stray stop commands, gives the engine a bounded time
+to end after quit, and adds five options of its own to the engine's list.")
+
+# Debian wants a copyright file and a changelog beside every package, and compressed manual
+# pages and changelogs; a plain `cmake --install` gets neither, so they are added to the
+# package's staging tree only.
+string(TIMESTAMP KESTROWAN_YEAR "%Y" UTC)
+string(TIMESTAMP KESTROWAN_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+set(KESTROWAN_DEBIAN_DIR ${PROJECT_BINARY_DIR}/debian)
+file(CONFIGURE OUTPUT ${KESTROWAN_DEBIAN_DIR}/copyright CONTENT
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: kestrowan
+
+Files: *
+Copyright: ${KESTROWAN_YEAR} the kestrowan developers
+License: other
+ All rights reserved. No licence to copy, modify or distribute this program
+ has been granted yet.
+")
+file(CONFIGURE OUTPUT ${KESTROWAN_DEBIAN_DIR}/changelog CONTENT
+"kestrowan (${PROJECT_VERSION}) unstable; urgency=medium
+
+  * Release ${PROJECT_VERSION}.
+
+ -- ${KESTROWAN_PACKAGE_MAINTAINER}  ${KESTROWAN_CHANGELOG_DATE}
+")
+set(KESTROWAN_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrowan)
+set(KESTROWAN_MAN_PAGE ${CMAKE_INSTALL_MANDIR}/man1/kestrowan.1)
+set(KESTROWAN_BINARY ${CMAKE_INSTALL_BINDIR}/kestrowan)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian-staging.cmake.in
+               ${KESTROWAN_DEBIAN_DIR}/staging.cmake @ONLY)
+set(CPACK_PRE_BUILD_SCRIPTS ${KESTROWAN_DEBIAN_DIR}/staging.cmake)
+
+include(CPack)
