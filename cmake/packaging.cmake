@@ -9,6 +9,11 @@ configure_file(${PROJECT_SOURCE_DIR}/man/kestrowan.1.in ${PROJECT_BINARY_DIR}/ma
                @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/man/kestrowan.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# The Debian package is for Debian and its derivatives only.
+if(WIN32)
+  return()
+endif()
+
 set(KESTROWAN_PACKAGE_MAINTAINER "kestrowan maintainers <maintainers@kestrowan.invalid>"
     CACHE STRING "Maintainer field of the Debian package")
 
