@@ -63,6 +63,15 @@ std::vector<char*> pointersTo(std::vector<std::string>& strings) {
     return pointers;
 }
 
+// A line of megabytes would drown a failure message.
+std::string shortened(const std::string& line) {
+    constexpr std::size_t kShown = 300;
+    if (line.size() <= kShown) {
+        return line;
+    }
+    return line.substr(0, kShown) + "... (" + std::to_string(line.size()) + " bytes)";
+}
+
 }  // namespace
 
 LinePredicate startsWith(std::string text) {
@@ -119,19 +128,25 @@ ChildProcess::~ChildProcess() {
         }
     }
     stopReader();
-    ::close(stdout_);
+    if (stdout_ >= 0) {
+        ::close(stdout_);
+    }
     ::close(stderr_);
 }
 
 bool ChildProcess::send(std::string_view line) {
+    std::string data(line);
+    data += '\n';
+    return sendRaw(data);
+}
+
+bool ChildProcess::sendRaw(std::string_view bytes) {
     if (stdin_ < 0) {
         return false;
     }
-    std::string data(line);
-    data += '\n';
     std::size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(stdin_, data.data() + done, data.size() - done);
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(stdin_, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -150,12 +165,34 @@ void ChildProcess::closeStdin() {
     }
 }
 
+void ChildProcess::closeStdout() {
+    std::unique_lock lock(mutex_);
+    if (pid_ <= 0 || stdoutEnded_) {
+        return;
+    }
+    // The reader thread closes it between two polls, so the descriptor never goes away under
+    // a poll in progress.
+    closeStdoutRequested_ = true;
+    changed_.wait(lock, [this] { return stdoutEnded_; });
+}
+
+bool ChildProcess::sendSignal(int signal) {
+    return pid_ > 0 && !status_ && ::kill(pid_, signal) == 0;
+}
+
 void ChildProcess::readOutput() {
     pollfd fds[2] = {{stdout_, POLLIN, 0}, {stderr_, POLLIN, 0}};
-    char buffer[4096];
+    // Large reads: a test may send lines of many megabytes through.
+    std::vector<char> buffer(1 << 16);
     for (;;) {
         {
             std::lock_guard lock(mutex_);
+            if (closeStdoutRequested_ && stdout_ >= 0) {
+                ::close(stdout_);
+                stdout_ = -1;
+                stdoutEnded_ = true;
+                changed_.notify_all();
+            }
             if (stopReading_ || (stdoutEnded_ && stderrEnded_)) {
                 return;
             }
@@ -171,7 +208,7 @@ void ChildProcess::readOutput() {
             if (fds[i].fd < 0 || fds[i].revents == 0) {
                 continue;
             }
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            const ssize_t n = ::read(fds[i].fd, buffer.data(), buffer.size());
             if (n < 0 && errno == EINTR) {
                 continue;
             }
@@ -179,13 +216,15 @@ void ChildProcess::readOutput() {
             if (n <= 0) {
                 (i == 0 ? stdoutEnded_ : stderrEnded_) = true;
             } else if (i == 1) {
-                stderrBytes_.append(buffer, static_cast<std::size_t>(n));
+                stderrBytes_.append(buffer.data(), static_cast<std::size_t>(n));
             } else {
-                stdoutBytes_.append(buffer, static_cast<std::size_t>(n));
+                // Only the new bytes are searched: a long line is scanned once, not per read.
+                std::size_t from = stdoutBytes_.size();
+                stdoutBytes_.append(buffer.data(), static_cast<std::size_t>(n));
                 std::size_t end;
-                while ((end = stdoutBytes_.find('\n', lineStart_)) != std::string::npos) {
+                while ((end = stdoutBytes_.find('\n', from)) != std::string::npos) {
                     lines_.push_back(stdoutBytes_.substr(lineStart_, end - lineStart_));
-                    lineStart_ = end + 1;
+                    lineStart_ = from = end + 1;
                 }
             }
             changed_.notify_all();
@@ -278,10 +317,10 @@ std::string ChildProcess::transcript() const {
     std::ostringstream text;
     text << "--- stdout (" << lines_.size() << " lines, " << cursor_ << " read)\n";
     for (const std::string& line : lines_) {
-        text << "  |" << line << "|\n";
+        text << "  |" << shortened(line) << "|\n";
     }
     if (lineStart_ < stdoutBytes_.size()) {
-        text << "  unterminated: |" << stdoutBytes_.substr(lineStart_) << "|\n";
+        text << "  unterminated: |" << shortened(stdoutBytes_.substr(lineStart_)) << "|\n";
     }
     text << "--- stderr\n" << stderrBytes_ << "---";
     return text.str();

@@ -44,7 +44,14 @@ public:
 
     // Writes the line and a line feed. False once the child's input is gone.
     bool send(std::string_view line);
+    // Writes the bytes as they are, with no line feed added.
+    bool sendRaw(std::string_view bytes);
     void closeStdin();
+    // Stops reading the child's standard output and closes it, as a GUI that goes away does;
+    // the child's next write to it fails.
+    void closeStdout();
+    // False if the child could not be signalled (it has been reaped already).
+    bool sendSignal(int signal);
 
     // Reads on from the last line matched until a line matches, and returns it. A line that
     // has not come by the deadline is recorded as a test failure, with all output so far.
@@ -87,6 +94,7 @@ private:
     bool stdoutEnded_ = false;
     bool stderrEnded_ = false;
     bool stopReading_ = false;
+    bool closeStdoutRequested_ = false;
     std::thread reader_;
 };
 

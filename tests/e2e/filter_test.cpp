@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <limits>
 
 namespace e2e {
 
@@ -125,7 +126,15 @@ bool FilterTest::engineReceived(std::string_view line) const {
 
 std::vector<long> FilterTest::enginePids() const {
     std::vector<long> pids;
-    for (const std::string& line : engineLog()) {
+    std::ifstream log(logPath_, std::ios::binary);
+    // Only the engine's own lines are read whole; what it received may run to megabytes.
+    while (log.peek() != std::ifstream::traits_type::eof()) {
+        if (log.peek() != '#') {
+            log.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+            continue;
+        }
+        std::string line;
+        std::getline(log, line);
         if (line.starts_with("#pid ")) {
             pids.push_back(std::stol(line.substr(5)));
         }

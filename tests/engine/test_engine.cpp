@@ -16,8 +16,11 @@
 //                       "info string cwd <dir>"
 //   --check-fds         print "info string fds <n> ..." with the open descriptors
 //
-// Arguments without a leading "--" are ignored, so a test can pad the command line. The GUI
-// command "echo <text>" prints <text> as it is ("echo" alone, an empty line).
+// Arguments without a leading "--" are ignored, so a test can pad the command line. Besides
+// the UCI commands it takes these from the GUI:
+//   echo <text>          prints <text> as it is ("echo" alone, an empty line)
+//   repeat <n> <text>    prints <text> n times, all in one write
+//   unterminated <text>  writes <text> without a line end and exits
 
 #include <algorithm>
 #include <chrono>
@@ -124,6 +127,9 @@ std::string openDescriptors() {
 class Input {
 public:
     void start() {
+        // A buffered std::cin: kept in step with C stdio it reads byte by byte, and a line of
+        // megabytes then takes seconds.
+        std::ios::sync_with_stdio(false);
         std::thread([this] {
             std::string line;
             while (std::getline(std::cin, line)) {
@@ -155,6 +161,21 @@ private:
     std::condition_variable ready_;
     std::deque<std::optional<std::string>> lines_;
 };
+
+// "<n> <text>": the lines go out in one write, so the filter gets them all at once.
+void repeat(std::string_view arguments) {
+    const std::size_t space = arguments.find(' ');
+    const int count = std::atoi(std::string(arguments.substr(0, space)).c_str());
+    const std::string_view text =
+        space == std::string_view::npos ? std::string_view() : arguments.substr(space + 1);
+    std::string lines;
+    for (int i = 0; i < count; ++i) {
+        lines.append(text);
+        lines.append(settings.crlf ? "\r\n" : "\n");
+    }
+    std::fwrite(lines.data(), 1, lines.size(), stdout);
+    std::fflush(stdout);
+}
 
 bool parseArguments(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -252,7 +273,7 @@ int main(int argc, char** argv) {
             }
         } else if (command == "isready") {
             say("readyok");
-        } else if (command.starts_with("go")) {
+        } else if (command == "go" || command.starts_with("go ")) {
             if (settings.dieOnGo) {
                 say("info string last words");
                 finish("#dying on go");
@@ -270,6 +291,12 @@ int main(int argc, char** argv) {
             }
         } else if (command == "echo" || command.starts_with("echo ")) {
             say(command.substr(std::min<std::size_t>(command.size(), 5)));
+        } else if (command.starts_with("repeat ")) {
+            repeat(command.substr(7));
+        } else if (command.starts_with("unterminated ")) {
+            const std::string_view text = command.substr(13);
+            std::fwrite(text.data(), 1, text.size(), stdout);
+            finish("#exiting after an unterminated line");
         } else if (command == "quit" && !settings.ignoreQuit) {
             finish("#exiting");
         }
