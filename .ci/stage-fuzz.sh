@@ -12,7 +12,12 @@ trap 'rm -rf "$work"' EXIT
 for target in line_reader command output; do
     mkdir -p "$work/$target"
     echo "--- fuzzing $target for ${seconds}s"
-    (cd "$work" && "$OLDPWD/build/fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" \
+    # The fuzzer's progress lines go to a log; a finding prints the whole of it.
+    if ! (cd "$work" && "$OLDPWD/build/fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" \
         -max_len=65536 -detect_leaks=1 -print_final_stats=1 \
-        "$work/$target" "$OLDPWD/fuzz/corpus/$target")
+        "$work/$target" "$OLDPWD/fuzz/corpus/$target") > "$work/$target.log" 2>&1; then
+        cat "$work/$target.log"
+        exit 1
+    fi
+    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$work/$target.log"
 done
