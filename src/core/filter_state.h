@@ -37,13 +37,13 @@ struct FilterState {
 
 enum class OptionId { timeCurrmove, timeInfo, timeQuit, removeNonUci, removeStop };
 
-struct OptionSpec {
+struct FilterOption {
     OptionId id;
     std::string_view announcement;
 };
 
 // In the order in which the GUI sees them, just before each "uciok".
-inline constexpr std::array<OptionSpec, 5> kOptions = {{
+inline constexpr std::array<FilterOption, 5> kOptions = {{
     {OptionId::timeCurrmove,
      "option name TimeCurrmove@Kestrowan type spin default 1500 min 0 max 5000\n"},
     {OptionId::timeInfo, "option name TimeInfo@Kestrowan type spin default 300 min 0 max 5000\n"},

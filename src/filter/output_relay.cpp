@@ -40,7 +40,7 @@ void addToBatch(const FilterState& state, OutputBatch& batch, Line line) {
 }
 
 void announceOptions(Handle guiOut) {
-    for (const OptionSpec& option : kOptions) {
+    for (const FilterOption& option : kOptions) {
         // A GUI that cannot take these will fail on the "uciok" that follows, reported there.
         writeHandle(guiOut, option.announcement.data(),
                     static_cast<std::uint32_t>(option.announcement.size()));
