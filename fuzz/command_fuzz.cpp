@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     OptionSetting setting;
     const CommandAction action = decideCommand(line, state, setting);
-    if (action == CommandAction::setOption && (word != "setoption" ||
-                                               line.find("@Kestrowan ") == std::string::npos)) {
+    if (action == CommandAction::setOption &&
+        (word != "setoption" || line.find("@Kestrowan ") == std::string::npos)) {
         std::abort();
     }
     if (action == CommandAction::drop && (word != "stop" || state.searching != 0)) {
