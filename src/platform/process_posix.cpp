@@ -101,7 +101,13 @@ bool installStdFd(int from, int to) {
     struct sigaction defaults {};
     defaults.sa_handler = SIG_DFL;
     for (int signal = 1; signal < NSIG; ++signal) {
-        sigaction(signal, &defaults, nullptr);
+        if (sigaction(signal, &defaults, nullptr) != 0 && errno == EINVAL) {
+            // The C library keeps a few signals for itself and refuses them, though it may have
+            // inherited them ignored. The kernel takes them: an all-zero action is SIG_DFL with
+            // no flags and an empty mask whatever the architecture's layout of it.
+            const unsigned long zeroAction[8] = {};
+            syscall(SYS_rt_sigaction, signal, zeroAction, nullptr, NSIG / 8);
+        }
     }
     sigset_t none;
     sigemptyset(&none);
