@@ -47,6 +47,15 @@ void announceOptions(Handle guiOut) {
     }
 }
 
+// The clock never steps back, so once a reading has passed both deadlines every later one has
+// too: until the next "go" moves them, a flood of info lines needs no further clock reading.
+std::int64_t timeForDecision(const FilterState& state, std::int64_t& lastNow) {
+    if (lastNow < state.currmoveDeadline.load() || lastNow < state.infoDeadline.load()) {
+        lastNow = nowMs();
+    }
+    return lastNow;
+}
+
 void endSearch(FilterState& state) {
     std::int32_t searches = state.searching.load();
     while (searches > 0 && !state.searching.compare_exchange_weak(searches, searches - 1)) {
@@ -59,6 +68,7 @@ int runOutputRelay(FilterState& state) {
     LineReader reader;
     openReader(reader, state.engineOutRead, state.engineProcess);
     OutputBatch batch;
+    std::int64_t lastNow = -1;
     for (;;) {
         Line line;
         if (!takeHeldLine(reader, line)) {
@@ -70,7 +80,7 @@ int runOutputRelay(FilterState& state) {
             releaseLineReader(reader);
             return 0;
         }
-        switch (decideOutput(line.view(), state, nowMs())) {
+        switch (decideOutput(line.view(), state, timeForDecision(state, lastNow))) {
             case OutputAction::drop:
                 continue;
             case OutputAction::announceOptions:
