@@ -16,6 +16,9 @@
 
 namespace e2e {
 
+// The filter's own option lines, in the order in which they come before every "uciok".
+extern const std::vector<std::string> kFilterOptions;
+
 using Duration = std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 

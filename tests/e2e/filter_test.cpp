@@ -9,14 +9,6 @@
 
 namespace e2e {
 
-const std::vector<std::string> kFilterOptions = {
-    "option name TimeCurrmove@Kestrowan type spin default 1500 min 0 max 5000",
-    "option name TimeInfo@Kestrowan type spin default 300 min 0 max 5000",
-    "option name TimeQuit@Kestrowan type spin default 1000 min 200 max 1800",
-    "option name RemoveNonUci@Kestrowan type check default true",
-    "option name RemoveStop@Kestrowan type check default true",
-};
-
 namespace {
 
 // The message as a Windows build writes it: in Latin-1, its text-mode stream ending the line

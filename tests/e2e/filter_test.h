@@ -15,9 +15,6 @@
 
 namespace e2e {
 
-// The five lines the filter puts before each "uciok", in their order.
-extern const std::vector<std::string> kFilterOptions;
-
 // True if `text` is exactly one error line of the filter with the given message (UTF-8), in
 // the text encoding and line end of the build under test.
 bool isErrorLine(std::string_view text, std::string_view message);

@@ -55,14 +55,6 @@ const Peer kPeers[] = {
      "go movetime 300"},
 };
 
-const std::vector<std::string> kFilterOptions = {
-    "option name TimeCurrmove@Kestrowan type spin default 1500 min 0 max 5000",
-    "option name TimeInfo@Kestrowan type spin default 300 min 0 max 5000",
-    "option name TimeQuit@Kestrowan type spin default 1000 min 200 max 1800",
-    "option name RemoveNonUci@Kestrowan type check default true",
-    "option name RemoveStop@Kestrowan type check default true",
-};
-
 bool isMove(std::string_view text) {
     static const std::regex kMove("[a-h][1-8][a-h][1-8][qrbn]?");
     return std::regex_match(text.begin(), text.end(), kMove);
