@@ -1,304 +1,135 @@
-// A scripted UCI engine for the end-to-end tests. Its behaviour comes from flags, so each test
-// can ask for the one misbehaviour it needs; it logs what it receives, so a test can tell what
-// the filter passed on and what it kept back.
-//
-//   --log FILE          append every received line, raw, to FILE; start-up facts and the way
-//                       it ends are logged as lines starting with '#'
-//   --chatter           free text and an empty line at start and after "uciok"
-//   --crlf              end every line with "\r\n"
-//   --ignore-quit       keep running after "quit" and after the end of input
-//   --die-on-go         print "info string last words" and exit right after receiving "go"
-//   --info-on-go        on "go", print info lines and answer only on "stop" or after the search
-//                       time
-//   --search-ms N       how long a search lasts before "bestmove" (default 0, or 20000 with
-//                       --info-on-go)
-//   --print-args        print "info string arg N <arg>" for each argument and
-//                       "info string cwd <dir>"
-//   --check-fds         print "info string fds <n> ..." with the open descriptors
-//
-// Arguments without a leading "--" are ignored, so a test can pad the command line. Besides
-// the UCI commands it takes these from the GUI:
-//   echo <text>          prints <text> as it is ("echo" alone, an empty line)
-//   repeat <n> <text>    prints <text> n times, all in one write
-//   unterminated <text>  writes <text> without a line end and exits
-
+// A scripted UCI engine for the end-to-end cases. With KESTROWAN_TEST_DIR set, it logs to
+// <dir>/engine.log how it was started ("#" lines) and every line it receives, raw, and takes
+// its script from <dir>/engine.script: lines "<word> <delay-ms> <text>", run in order when a
+// command with that first word arrives ("start": at start-up, "eof": at the end of input),
+// each <delay-ms> after it came. <text> is written in one write with a line feed, after
+// decoding \n \r \t \\ \xHH; "\c" ends it without the line feed. "!exit" ends the engine,
+// "!stay" does nothing.
+// "echo <text>" from the GUI writes <text> the same way.
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <mutex>
-#include <optional>
+#include <map>
+#include <sstream>
 #include <string>
-#include <string_view>
 #include <thread>
-#include <vector>
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <process.h>
-static long processId() {
-    return _getpid();
-}
+#define getpid _getpid
+// Bytes as they are, as on POSIX: no CR LF translation, no end of input at Ctrl-Z.
+const bool binaryStreams = _setmode(0, _O_BINARY) != -1 && _setmode(1, _O_BINARY) != -1;
 #else
 #include <unistd.h>
-static long processId() {
-    return getpid();
-}
 #endif
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+std::string dir;
+std::multimap<std::string, std::pair<int, std::string>> script;
 
-// A test engine that a broken filter failed to end must not outlive the test run by much.
-constexpr auto kMaxLifetime = std::chrono::seconds(30);
+void log(const std::string& text) {
+    if (!dir.empty()) {
+        std::ofstream(dir + "/engine.log", std::ios::app | std::ios::binary) << text << '\n';
+    }
+}
 
-struct Settings {
-    std::string logFile;
-    bool chatter = false;
-    bool crlf = false;
-    bool ignoreQuit = false;
-    bool dieOnGo = false;
-    bool infoOnGo = false;
-    bool printArgs = false;
-    bool checkFds = false;
-    std::optional<int> searchMs;
-};
-
-Settings settings;
-
-void log(std::string_view text) {
-    if (settings.logFile.empty()) {
+void say(const std::string& text) {
+    if (text == "!stay") {
         return;
     }
-    // Opened per line: nothing is lost when the engine is killed, and no descriptor stays open.
-    std::ofstream file(settings.logFile, std::ios::app | std::ios::binary);
-    file << text << '\n';
-}
-
-void say(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputs(settings.crlf ? "\r\n" : "\n", stdout);
+    if (text == "!exit") {
+        log("#exit");
+        std::_Exit(0);
+    }
+    std::string out;
+    bool lineFeed = true;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        if (text[i] != '\\' || next == '\0') {
+            out += text[i];
+        } else if (next == 'x' && i + 3 < text.size()) {
+            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            lineFeed = lineFeed && next != 'c';
+            out += next == 'n'   ? "\n"
+                   : next == 'r' ? "\r"
+                   : next == 't' ? "\t"
+                   : next == 'c' ? ""
+                                 : std::string(1, next);
+            ++i;
+        }
+    }
+    out += lineFeed ? "\n" : "";
+    std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
 }
 
-[[noreturn]] void finish(const char* how) {
-    log(how);
-    std::fflush(stdout);
-    // _Exit: the input thread may still sit in its read, and nothing static must go away
-    // under it.
-    std::_Exit(0);
+void react(const std::string& word) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto [first, last] = script.equal_range(word);
+    for (auto it = first; it != last; ++it) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(it->second.first));
+        say(it->second.second);
+    }
 }
 
-void sayChatter() {
-    say("Scripted test engine, at your service");
-    say("");
-}
-
-// The descriptors the process holds, less the one that lists them.
-std::string openDescriptors() {
-    namespace fs = std::filesystem;
+void logStart(char** argv) {
+    log("#pid " + std::to_string(getpid()));
+    log("#argv0 " + std::string(argv[0]));
+    log("#cwd " + std::filesystem::current_path().string());
+    for (int i = 1; argv[i] != nullptr; ++i) {
+        log("#arg " + std::string(argv[i]));
+    }
     std::error_code error;
-    const fs::path listed = fs::canonical("/proc/self/fd", error);
-    fs::directory_iterator it("/proc/self/fd", error);
-    if (error) {
-        return "unknown";
+    std::string fds = "#fds";  // the listing's own descriptor is the last one it shows
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        fds += " " + fd.path().filename().string();
     }
-    std::vector<int> fds;
-    for (; it != fs::directory_iterator(); it.increment(error)) {
-        if (fs::read_symlink(it->path(), error) != listed) {
-            fds.push_back(std::stoi(it->path().filename().string()));
+    log(fds);
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("SigIgn") || line.starts_with("SigBlk")) {
+            log("#" + line);
         }
-    }
-    std::sort(fds.begin(), fds.end());
-    std::string text;
-    for (int fd : fds) {
-        text += (text.empty() ? "" : " ") + std::to_string(fd);
-    }
-    return text;
-}
-
-// Lines from standard input, handed over by a thread so that a search can wait for "stop"
-// and a deadline at once. An empty optional marks the end of input.
-class Input {
-public:
-    void start() {
-        // A buffered std::cin: kept in step with C stdio it reads byte by byte, and a line of
-        // megabytes then takes seconds.
-        std::ios::sync_with_stdio(false);
-        std::thread([this] {
-            std::string line;
-            while (std::getline(std::cin, line)) {
-                push(line);
-            }
-            push(std::nullopt);
-        }).detach();
-    }
-
-    // False if the deadline passed first.
-    bool next(std::optional<std::string>& line, Clock::time_point deadline) {
-        std::unique_lock lock(mutex_);
-        if (!ready_.wait_until(lock, deadline, [this] { return !lines_.empty(); })) {
-            return false;
-        }
-        line = std::move(lines_.front());
-        lines_.pop_front();
-        return true;
-    }
-
-private:
-    void push(std::optional<std::string> line) {
-        std::lock_guard lock(mutex_);
-        lines_.push_back(std::move(line));
-        ready_.notify_one();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<std::optional<std::string>> lines_;
-};
-
-// "<n> <text>": the lines go out in one write, so the filter gets them all at once.
-void repeat(std::string_view arguments) {
-    const std::size_t space = arguments.find(' ');
-    const int count = std::atoi(std::string(arguments.substr(0, space)).c_str());
-    const std::string_view text =
-        space == std::string_view::npos ? std::string_view() : arguments.substr(space + 1);
-    std::string lines;
-    for (int i = 0; i < count; ++i) {
-        lines.append(text);
-        lines.append(settings.crlf ? "\r\n" : "\n");
-    }
-    std::fwrite(lines.data(), 1, lines.size(), stdout);
-    std::fflush(stdout);
-}
-
-bool parseArguments(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--log" && hasValue) {
-            settings.logFile = argv[++i];
-        } else if (arg == "--search-ms" && hasValue) {
-            settings.searchMs = std::atoi(argv[++i]);
-        } else if (arg == "--chatter") {
-            settings.chatter = true;
-        } else if (arg == "--crlf") {
-            settings.crlf = true;
-        } else if (arg == "--ignore-quit") {
-            settings.ignoreQuit = true;
-        } else if (arg == "--die-on-go") {
-            settings.dieOnGo = true;
-        } else if (arg == "--info-on-go") {
-            settings.infoOnGo = true;
-        } else if (arg == "--print-args") {
-            settings.printArgs = true;
-        } else if (arg == "--check-fds") {
-            settings.checkFds = true;
-        } else if (arg.starts_with("--")) {
-            std::fprintf(stderr, "test engine: unknown flag %s\n", argv[i]);
-            return false;
-        }
-    }
-    return true;
-}
-
-void startUp(int argc, char** argv) {
-    const std::string cwd = std::filesystem::current_path().string();
-    log("#pid " + std::to_string(processId()));
-    log("#cwd " + cwd);
-    for (int i = 0; i < argc; ++i) {
-        log("#arg " + std::to_string(i) + " " + argv[i]);
-    }
-    if (settings.printArgs) {
-        for (int i = 0; i < argc; ++i) {
-            say("info string arg " + std::to_string(i) + " " + argv[i]);
-        }
-        say("info string cwd " + cwd);
-    }
-    if (settings.checkFds) {
-        const std::string fds = openDescriptors();
-        log("#fds " + fds);
-        say("info string fds " + fds);
-    }
-    if (settings.chatter) {
-        sayChatter();
     }
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (!parseArguments(argc, argv)) {
-        return 2;
+int main(int, char** argv) {
+    dir = std::getenv("KESTROWAN_TEST_DIR") != nullptr ? std::getenv("KESTROWAN_TEST_DIR") : "";
+    std::stringstream lines;
+    lines << std::ifstream(dir + "/engine.script").rdbuf();
+    for (std::string word, text; lines >> word;) {
+        int delay = 0;
+        lines >> delay;
+        lines.get();
+        std::getline(lines, text);
+        script.emplace(word, std::make_pair(delay, text));
     }
-    startUp(argc, argv);
-    const Clock::time_point endOfLife = Clock::now() + kMaxLifetime;
-    const auto searchTime =
-        std::chrono::milliseconds(settings.searchMs.value_or(settings.infoOnGo ? 20000 : 0));
-
-    Input input;
-    input.start();
-    bool searching = false;
-    Clock::time_point searchEnd{};
-    for (;;) {
-        std::optional<std::string> line;
-        if (!input.next(line, searching ? searchEnd : endOfLife)) {
-            if (!searching) {
-                finish("#lifetime over");
-            }
-            searching = false;
-            say("bestmove e2e4");
-            continue;
-        }
-        if (!line) {
-            if (!settings.ignoreQuit) {
-                finish("#exiting at end of input");
-            }
-            continue;
-        }
-        log(*line);
-        const std::string_view command = *line;
-        if (command == "uci") {
-            say("id name Kestrowan test engine");
-            say("id author the kestrowan tests");
-            say("option name Hash type spin default 16 min 1 max 1024");
-            say("uciok");
-            if (settings.chatter) {
-                sayChatter();
-            }
-        } else if (command == "isready") {
-            say("readyok");
-        } else if (command == "go" || command.starts_with("go ")) {
-            if (settings.dieOnGo) {
-                say("info string last words");
-                finish("#dying on go");
-            }
-            if (settings.infoOnGo) {
-                say("info depth 1 score cp 12 nodes 20 pv e2e4");
-                say("info currmove e2e4 currmovenumber 1");
-            }
-            searching = true;
-            searchEnd = Clock::now() + searchTime;
-        } else if (command == "stop") {
-            if (searching) {
-                searching = false;
-                say("bestmove e2e4");
-            }
-        } else if (command == "echo" || command.starts_with("echo ")) {
-            say(command.substr(std::min<std::size_t>(command.size(), 5)));
-        } else if (command.starts_with("repeat ")) {
-            repeat(command.substr(7));
-        } else if (command.starts_with("unterminated ")) {
-            const std::string_view text = command.substr(13);
-            std::fwrite(text.data(), 1, text.size(), stdout);
-            finish("#exiting after an unterminated line");
-        } else if (command == "quit" && !settings.ignoreQuit) {
-            finish("#exiting");
+    logStart(argv);
+    // An engine that a broken filter failed to end must not outlive the run.
+    std::thread([] {
+        std::this_thread::sleep_for(std::chrono::seconds(60));
+        say("!exit");
+    }).detach();
+    std::ios::sync_with_stdio(false);
+    react("start");
+    for (std::string line; std::getline(std::cin, line);) {
+        log(line);
+        react(line.substr(0, line.find(' ')));
+        if (line.starts_with("echo")) {
+            say(line.substr(std::min<std::size_t>(line.size(), 5)));
         }
     }
+    react("eof");
+    std::this_thread::sleep_for(std::chrono::seconds(60));
 }

@@ -1,0 +1,51 @@
+# Real engines from Debian's packages behind the filter, and a real adapter in front of it
+# (the case format: relay.t). A case whose programs are not installed is skipped.
+
+=== {E} plays through the filter
+only native
+for E /usr/games/stockfish|/usr/games/toga2|/usr/games/glaurung|/usr/games/gnuchess --uci
+needs {E}
+run {E}
+> uci
+<~ ^id name
+<~ ^option name RemoveStop@Kestrowan type check default true$
+< uciok
+> setoption name TimeInfo@Kestrowan value 0
+> isready
+<~ ^readyok$
+> position startpos moves e2e4
+> go depth 5
+<~ ^info .*depth
+<~ ^bestmove [a-h][1-8][a-h][1-8]
+> quit
+exit within=3000
+
+=== Stockfish in a folder with a space answers through the filter
+only native
+needs /usr/games/stockfish
+engine-at "my engines/stockfish" /usr/games/stockfish
+> uci
+<~ ^uciok$
+> go depth 5
+<~ ^bestmove [a-h][1-8][a-h][1-8]
+> quit
+exit within=3000
+
+=== polyglot plays a few moves through the filter in front of Stockfish
+only native
+needs /usr/games/polyglot /usr/games/stockfish
+file polyglot.ini [PolyGlot]\nEngineDir = {dir}\nEngineCommand = {filter} /usr/games/stockfish\nBook = false\n
+command /usr/games/polyglot {dir}/polyglot.ini
+> xboard
+> protover 2
+<~ ^feature option="TimeInfo@Kestrowan -spin
+<~ ^feature done=1
+> new
+> sd 4
+> usermove e2e4
+<~ ^move [a-h][1-8][a-h][1-8]
+> force
+> go
+<~ ^move [a-h][1-8][a-h][1-8]
+> quit
+exit
