@@ -9,7 +9,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in line_reader command output; do
+for target in line_reader decisions; do
     mkdir -p "$work/$target"
     echo "--- fuzzing $target for ${seconds}s"
     # The fuzzer's progress lines go to a log; a finding prints the whole of it.

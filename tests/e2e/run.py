@@ -249,7 +249,7 @@ def run_case(steps, stop):
         return "skipped: an earlier case failed"
     try:
         return Case(steps).run() or "ok"
-    except Failure as failure:
+    except Exception as failure:
         stop.set() if os.environ.get("KESTROWAN_FAIL_FAST") == "1" else None
         return "FAILED: " + str(failure)
 

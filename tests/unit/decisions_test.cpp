@@ -9,37 +9,21 @@
 namespace kestrowan {
 namespace {
 
-TEST(Decisions, FirstWordSkipsLeadingWhiteSpaceAndCutsAt15Bytes) {
-    const std::pair<std::string_view, std::string_view> cases[] = {
-        {"go depth 5", "go"},
-        {"\t \v\fisready", "isready"},
-        {" \t\r ", ""},
-        {"exactlyfifteen1 x", "exactlyfifteen1"},
-        {"sixteencharacter", "sixteencharacte"},
-        {"go\xA0x", "go\xA0x"},
-    };
-    for (const auto& [line, word] : cases) {
+TEST(Decisions, FirstWordAndNumbers) {
+    // clang-format off
+    const std::pair<std::string_view, std::string_view> words[] = {
+        {"go depth 5", "go"}, {"\t \v\fisready", "isready"}, {" \t\r ", ""},
+        {"exactlyfifteen1 x", "exactlyfifteen1"}, {"sixteencharacter", "sixteencharacte"},
+        {"go\xA0x", "go\xA0x"}};
+    const std::pair<std::string_view, std::optional<std::int32_t>> numbers[] = {
+        {"1500", 1500}, {" \t 42", 42}, {"+7", 7}, {"-7", -7}, {"10abc", 10},
+        {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1}, {"2147483648", {}},
+        {"-2147483649", {}}, {"99999999999999999999", {}}, {"", {}}, {"- 5", {}}, {"abc", {}}};
+    // clang-format on
+    for (const auto& [line, word] : words) {
         EXPECT_EQ(firstWord(line), word) << '"' << line << '"';
     }
-}
-
-TEST(Decisions, ParseNumberReadsA32BitDecimalOrLeavesTheValue) {
-    const std::pair<std::string_view, std::optional<std::int32_t>> cases[] = {
-        {"1500", 1500},
-        {" \t 42", 42},
-        {"+7", 7},
-        {"-7", -7},
-        {"10abc", 10},
-        {"2147483647", 2147483647},
-        {"-2147483648", -2147483647 - 1},
-        {"2147483648", std::nullopt},
-        {"-2147483649", std::nullopt},
-        {"99999999999999999999", std::nullopt},
-        {"", std::nullopt},
-        {"- 5", std::nullopt},
-        {"abc", std::nullopt},
-    };
-    for (const auto& [text, expected] : cases) {
+    for (const auto& [text, expected] : numbers) {
         std::int32_t value = 12345;
         EXPECT_EQ(parseNumber(text, value), expected.has_value()) << text;
         EXPECT_EQ(value, expected.value_or(12345)) << text;
