@@ -9,8 +9,8 @@ exit within=1500
 received quit
 log #exit
 
-=== an engine that ignores quit is ended after TimeQuit, 1000 ms by default, or as set
-for T |setoption name TimeQuit@Kestrowan value 200
+=== an engine that ignores quit is ended after TimeQuit: 1000 ms by default, or as set
+for T setoption name TimeQuit@Kestrowan value abc|setoption name TimeQuit@Kestrowan value 200
 engine quit 0 !stay
 engine eof 0 !stay
 > {T}
