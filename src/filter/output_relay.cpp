@@ -31,8 +31,18 @@ void writeBatch(const FilterState& state, OutputBatch& batch) {
 
 void addToBatch(const FilterState& state, OutputBatch& batch, Line line) {
     line.text[line.length] = '\n';
-    batch.lines[batch.count++] = ByteSpan{line.text, line.length + 1};
-    batch.bytes += line.length + 1;
+    const std::uint32_t size = line.length + 1;
+    // A line that lost no trailing white space ends where the next one starts, so a run of
+    // them is already in place as one block and leaves as one span. Only a line that starts
+    // exactly at the end of the last span may join it: a trimmed tail or a dropped line
+    // between them is a gap of bytes that must not reach the GUI.
+    ByteSpan* last = batch.count > 0 ? &batch.lines[batch.count - 1] : nullptr;
+    if (last != nullptr && last->data + last->size == line.text) {
+        last->size += size;
+    } else {
+        batch.lines[batch.count++] = ByteSpan{line.text, size};
+    }
+    batch.bytes += size;
     // Bounded by count and size: a batch never holds more than one buffer's worth of data.
     if (batch.count == kMaxBatch || batch.bytes >= kReaderCapacity) {
         writeBatch(state, batch);

@@ -135,8 +135,14 @@ OutputAction decideOutput(std::string_view line, const FilterState& state, std::
     } else if (word == "bestmove") {
         return OutputAction::endSearch;
     } else if (word == "info") {
-        const std::int64_t deadline =
-            namesCurrmove(line) ? state.currmoveDeadline.load() : state.infoDeadline.load();
+        const std::int64_t currmoveDeadline = state.currmoveDeadline.load();
+        const std::int64_t infoDeadline = state.infoDeadline.load();
+        // Past both windows every info line passes, and the search for " currmove ", the
+        // dearest step of a flood of info lines, can be skipped.
+        if (now >= currmoveDeadline && now >= infoDeadline) {
+            return OutputAction::forward;
+        }
+        const std::int64_t deadline = namesCurrmove(line) ? currmoveDeadline : infoDeadline;
         return now >= deadline ? OutputAction::forward : OutputAction::drop;
     } else if (word == "id" || word == "readyok" || word == "option" || word == "copyprotection" ||
                word == "registration") {
