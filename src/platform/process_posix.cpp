@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -23,11 +24,11 @@ namespace kestrowan {
 
 namespace {
 
-// The command line is split as a Windows program's runtime would split an unquoted one, so an
-// argument that holds a space reaches the engine as two words on every platform.
-std::vector<std::string> splitWords(const char* commandLine) {
-    std::vector<std::string> words;
-    const char* p = commandLine;
+// The engine's arguments are split as a Windows program's runtime would split an unquoted
+// command line, so an argument that holds a space reaches the engine as two words on every
+// platform. GUIs that pass all engine parameters in one field rely on that.
+void splitWords(const char* arguments, std::vector<std::string>& words) {
+    const char* p = arguments;
     while (*p != '\0') {
         while (*p == ' ' || *p == '\t') {
             ++p;
@@ -40,7 +41,6 @@ std::vector<std::string> splitWords(const char* commandLine) {
             words.emplace_back(begin, p);
         }
     }
-    return words;
 }
 
 // The child changes directory before it executes, so a relative program path is anchored to
@@ -141,11 +141,16 @@ std::string programDirectory(const char* programPath) {
 }
 
 Handle startProcess(const char* program, const char* commandLine, const char* workingDirectory) {
-    std::vector<std::string> words = splitWords(commandLine);
-    if (words.empty() || program[0] == '\0') {
+    if (program[0] == '\0') {
         errno = ENOENT;
         return kNoHandle;
     }
+    // The path is the engine's first argument as it was given, spaces and all; only what
+    // follows it on the command line is split.
+    const std::string_view line = commandLine;
+    const std::size_t programEnd = std::min(commandLineProgram(program).size(), line.size());
+    std::vector<std::string> words{program};
+    splitWords(commandLine + programEnd, words);
     std::vector<char*> argv;
     for (std::string& word : words) {
         argv.push_back(word.data());
