@@ -179,12 +179,16 @@ Handle startProcess(const char* program, const char* commandLine, const char* wo
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
+    // The child shares our errno too, and sigaction refuses it SIGKILL and SIGSTOP: the code
+    // it leaves there would pose as ours in a later error line.
+    const int callerError = errno;
     const pid_t pid = vfork();
     if (pid == 0) {
         execChild(path.c_str(), argv.data(), workingDirectory, input, output, report[1], parent);
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     const int forkError = errno;
+    errno = callerError;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(report[1]);
     if (pid < 0) {
         close(report[0]);
