@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -133,6 +134,34 @@ bool installStdFd(int from, int to) {
     _exit(127);
 }
 
+// Without pidfds (older kernels, some sandboxes) the wait is on the child itself, which
+// WNOWAIT leaves unreaped. waitid sleeps in the kernel but knows no time limit, so a bounded
+// wait looks again every few milliseconds.
+bool waitChild(pid_t pid, std::uint32_t timeoutMs) {
+    constexpr std::int64_t kLookAgainMs = 5;
+    const bool unlimited = timeoutMs == UINT32_MAX;
+    const std::int64_t deadline = monotonicMs() + timeoutMs;
+    for (;;) {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(pid), &info,
+                   WEXITED | WNOWAIT | (unlimited ? 0 : WNOHANG)) != 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (info.si_pid == pid) {
+            return true;
+        }
+        const std::int64_t left = deadline - monotonicMs();
+        if (left <= 0) {
+            return false;
+        }
+        const timespec pause{0, std::min(left, kLookAgainMs) * 1000000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
 }  // namespace
 
 std::string programDirectory(const char* programPath) {
@@ -222,11 +251,12 @@ bool waitProcess(Handle process, std::uint32_t timeoutMs) {
     if (process <= 0) {
         return false;
     }
+    const auto pid = static_cast<pid_t>(process);
     // A pidfd turns "the process has ended" into a readable descriptor, so the wait sleeps in
     // the kernel and leaves the process unreaped.
-    int pidfd = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(process), 0));
+    int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     if (pidfd < 0) {
-        return false;
+        return waitChild(pid, timeoutMs);
     }
     const bool unlimited = timeoutMs == UINT32_MAX;
     const std::int64_t deadline = monotonicMs() + timeoutMs;
