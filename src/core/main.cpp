@@ -1,3 +1,6 @@
+#include <cstdio>
+#include <string_view>
+
 #include "core/fatal_error.h"
 #include "core/filter_state.h"
 #include "core/messages.h"
@@ -10,11 +13,41 @@
 namespace {
 constexpr std::size_t kOutputThreadStack = 256000;
 constexpr std::size_t kWatcherStack = 65536;
+
+constexpr const char* kUsage =
+    "Usage: kestrowan ENGINE [ENGINE-ARGUMENT...]\n"
+    "       kestrowan --help | --version\n"
+    "Starts the UCI chess engine ENGINE behind two pipes and relays the lines between it and\n"
+    "the chess GUI on standard input and output. The GUI sets the filter's own options,\n"
+    "TimeCurrmove, TimeInfo, TimeQuit, RemoveNonUci and RemoveStop (each with the suffix\n"
+    "@Kestrowan), like any engine option. ENGINE may hold spaces; the engine arguments are\n"
+    "joined with single spaces and split again at blanks.\n";
+constexpr const char* kVersion = "kestrowan " KESTROWAN_VERSION "\n";
+
+// No engine can be named "--help" or "--version", and every command-line tool answers these.
+// Anywhere but alone they are engine arguments like any other.
+bool answeredInfoRequest(int argc, char** argv) {
+    if (argc != 2) {
+        return false;
+    }
+    const std::string_view argument = argv[1];
+    const char* answer = argument == "--help"      ? kUsage
+                         : argument == "--version" ? kVersion
+                                                   : nullptr;
+    if (answer == nullptr) {
+        return false;
+    }
+    std::fputs(answer, stdout);
+    return true;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace kestrowan;
     prepareProcess();
+    if (answeredInfoRequest(argc, argv)) {
+        return 0;
+    }
     if (argc < 2) {
         fatalError(message::kNoEngine, kNoHandle);
     }

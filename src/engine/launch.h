@@ -14,7 +14,8 @@ inline constexpr std::size_t kMaxCommandLine = 9999;
 // state's pipe ends, saved standard handles and engine process. Any failure ends the filter.
 void launchEngine(FilterState& state, int argc, char** argv);
 
-// Joins argv[1] to argv[argc-1] with single spaces. False if that would not fit.
+// Joins argv[1] to argv[argc-1] with single spaces, the first as commandLineProgram writes it.
+// False if that would not fit.
 bool buildCommandLine(int argc, char** argv, std::string& commandLine);
 
 }  // namespace kestrowan

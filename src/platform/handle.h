@@ -18,7 +18,8 @@ Handle stdHandle(StdStream stream);
 // Installs `handle` as the standard stream that the next started process inherits.
 bool setStdHandle(StdStream stream, Handle handle);
 
-// Reads at most `size` bytes. Returns the count read, 0 at end of stream, -1 on failure.
+// Reads at most `size` bytes. Returns the count read, -1 on failure, or 0 at end of stream,
+// where the last error code is cleared: nothing failed, and an error line should not say so.
 std::int64_t readHandle(Handle handle, void* buffer, std::uint32_t size);
 
 // Writes all `size` bytes as one write; a write cut short by a signal is continued.

@@ -25,6 +25,9 @@ bool setStdHandle(StdStream stream, Handle handle) {
 std::int64_t readHandle(Handle handle, void* buffer, std::uint32_t size) {
     for (;;) {
         ssize_t n = ::read(static_cast<int>(handle), buffer, size);
+        if (n == 0) {
+            errno = 0;
+        }
         if (n >= 0 || errno != EINTR) {
             return n;
         }

@@ -30,10 +30,13 @@ bool setStdHandle(StdStream stream, Handle handle) {
 
 std::int64_t readHandle(Handle handle, void* buffer, std::uint32_t size) {
     DWORD count = 0;
-    if (!ReadFile(native(handle), buffer, size, &count, nullptr)) {
-        // The writer closed its end: that is the end of the stream, not a failure. The error
-        // code stays set, so the error line that follows names the broken pipe.
-        return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    // The writer closing its end is the end of the stream, not a failure.
+    if (!ReadFile(native(handle), buffer, size, &count, nullptr) &&
+        GetLastError() != ERROR_BROKEN_PIPE) {
+        return -1;
+    }
+    if (count == 0) {
+        SetLastError(0);
     }
     return count;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/handle.h"
 
@@ -11,9 +12,22 @@ namespace kestrowan {
 // The directory part of a program path, final separator included; empty if there is none.
 std::string programDirectory(const char* programPath);
 
-// Starts `program` with `commandLine` in `workingDirectory` (the filter's own if empty). The
-// child's standard input and output are those last installed by setStdHandle; its standard
-// error is the filter's. Returns the process handle, or kNoHandle if it could not start.
+// `program` as the first word of its command line: in double quotes when it holds a space or
+// a tab, so that it stays one word; unchanged otherwise, so that a line which needed no quotes
+// keeps its bytes. A Windows file name cannot hold a double quote, so nothing is escaped.
+inline std::string commandLineProgram(std::string_view program) {
+    if (program.find_first_of(" \t") == std::string_view::npos) {
+        return std::string(program);
+    }
+    return '"' + std::string(program) + '"';
+}
+
+// Starts `program` with `commandLine`, which begins with commandLineProgram(program), in
+// `workingDirectory` (the filter's own if empty). On POSIX the child's argv[0] is `program`
+// exactly and the rest of the line is split at spaces and tabs; on Windows the child gets the
+// line as it is. The child's standard input and output are those last installed by
+// setStdHandle; its standard error is the filter's. Returns the process handle, or kNoHandle
+// if it could not start.
 Handle startProcess(const char* program, const char* commandLine, const char* workingDirectory);
 
 // Ends the process at once and unconditionally.

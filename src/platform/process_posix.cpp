@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -23,11 +25,11 @@ namespace kestrowan {
 
 namespace {
 
-// The command line is split as a Windows program's runtime would split an unquoted one, so an
-// argument that holds a space reaches the engine as two words on every platform.
-std::vector<std::string> splitWords(const char* commandLine) {
-    std::vector<std::string> words;
-    const char* p = commandLine;
+// The engine's arguments are split as a Windows program's runtime would split an unquoted
+// command line, so an argument that holds a space reaches the engine as two words on every
+// platform. GUIs that pass all engine parameters in one field rely on that.
+void splitWords(const char* arguments, std::vector<std::string>& words) {
+    const char* p = arguments;
     while (*p != '\0') {
         while (*p == ' ' || *p == '\t') {
             ++p;
@@ -40,7 +42,6 @@ std::vector<std::string> splitWords(const char* commandLine) {
             words.emplace_back(begin, p);
         }
     }
-    return words;
 }
 
 // The child changes directory before it executes, so a relative program path is anchored to
@@ -133,6 +134,34 @@ bool installStdFd(int from, int to) {
     _exit(127);
 }
 
+// Without pidfds (older kernels, some sandboxes) the wait is on the child itself, which
+// WNOWAIT leaves unreaped. waitid sleeps in the kernel but knows no time limit, so a bounded
+// wait looks again every few milliseconds.
+bool waitChild(pid_t pid, std::uint32_t timeoutMs) {
+    constexpr std::int64_t kLookAgainMs = 5;
+    const bool unlimited = timeoutMs == UINT32_MAX;
+    const std::int64_t deadline = monotonicMs() + timeoutMs;
+    for (;;) {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(pid), &info,
+                   WEXITED | WNOWAIT | (unlimited ? 0 : WNOHANG)) != 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (info.si_pid == pid) {
+            return true;
+        }
+        const std::int64_t left = deadline - monotonicMs();
+        if (left <= 0) {
+            return false;
+        }
+        const timespec pause{0, std::min(left, kLookAgainMs) * 1000000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
 }  // namespace
 
 std::string programDirectory(const char* programPath) {
@@ -141,11 +170,16 @@ std::string programDirectory(const char* programPath) {
 }
 
 Handle startProcess(const char* program, const char* commandLine, const char* workingDirectory) {
-    std::vector<std::string> words = splitWords(commandLine);
-    if (words.empty() || program[0] == '\0') {
+    if (program[0] == '\0') {
         errno = ENOENT;
         return kNoHandle;
     }
+    // The path is the engine's first argument as it was given, spaces and all; only what
+    // follows it on the command line is split.
+    const std::string_view line = commandLine;
+    const std::size_t programEnd = std::min(commandLineProgram(program).size(), line.size());
+    std::vector<std::string> words{program};
+    splitWords(commandLine + programEnd, words);
     std::vector<char*> argv;
     for (std::string& word : words) {
         argv.push_back(word.data());
@@ -174,12 +208,16 @@ Handle startProcess(const char* program, const char* commandLine, const char* wo
     sigset_t previous;
     sigfillset(&all);
     pthread_sigmask(SIG_SETMASK, &all, &previous);
+    // The child shares our errno too, and sigaction refuses it SIGKILL and SIGSTOP: the code
+    // it leaves there would pose as ours in a later error line.
+    const int callerError = errno;
     const pid_t pid = vfork();
     if (pid == 0) {
         execChild(path.c_str(), argv.data(), workingDirectory, input, output, report[1], parent);
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     const int forkError = errno;
+    errno = callerError;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(report[1]);
     if (pid < 0) {
         close(report[0]);
@@ -213,11 +251,12 @@ bool waitProcess(Handle process, std::uint32_t timeoutMs) {
     if (process <= 0) {
         return false;
     }
+    const auto pid = static_cast<pid_t>(process);
     // A pidfd turns "the process has ended" into a readable descriptor, so the wait sleeps in
     // the kernel and leaves the process unreaped.
-    int pidfd = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(process), 0));
+    int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     if (pidfd < 0) {
-        return false;
+        return waitChild(pid, timeoutMs);
     }
     const bool unlimited = timeoutMs == UINT32_MAX;
     const std::int64_t deadline = monotonicMs() + timeoutMs;

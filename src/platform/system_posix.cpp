@@ -25,6 +25,10 @@ void prepareProcess() {
     // A write to an engine that has ended must fail with EPIPE and end through the error exit,
     // not kill the filter without a word.
     std::signal(SIGPIPE, SIG_IGN);
+    // A GUI that ignores SIGCHLD passes that on to us, and the kernel would then reap the
+    // engine as it ends: waiting for it would fail, and its process id could pass to another
+    // process before the filter kills it.
+    std::signal(SIGCHLD, SIG_DFL);
     // A standard stream that the caller left closed would otherwise be taken by the first pipe
     // made, and the engine's pipe would pose as the GUI.
     for (int fd = 0; fd <= 2; ++fd) {

@@ -8,6 +8,13 @@
 
 #include "platform/system.h"
 
+// The filter's own arguments arrive as a Windows program's do: the runtime's start-up code
+// expands wildcard patterns in unquoted arguments into the names of matching files. mingw-w64
+// does so only when asked.
+extern "C" {
+int _dowildcard = -1;
+}
+
 namespace kestrowan {
 
 namespace {
