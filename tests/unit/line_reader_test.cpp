@@ -20,7 +20,8 @@ using namespace std::string_literals;
 
 // Any error exit ends the process with status 0, which would pass for success.
 [[maybe_unused]] const int refuseExit = std::atexit([] {
-    if (testing::UnitTest::GetInstance()->current_test_info() != nullptr) {
+    if (!testing::internal::InDeathTestChild() &&
+        testing::UnitTest::GetInstance()->current_test_info() != nullptr) {
         std::fputs("the process was ended during a test\n", stderr);
         std::_Exit(1);
     }
