@@ -108,13 +108,15 @@ class Case:
         args = self.args if self.args is not None else [self.engine]
         keep = os.open(os.devnull, os.O_RDONLY) if self.odd else None
 
-        def odd_start():  # an ignored and a blocked signal, and a stray descriptor
+        def odd_start():  # an ignored and a blocked signal, and stray descriptors, low and high
+            os.dup2(keep, 100)
+            os.set_inheritable(keep, True)
             signal.signal(signal.SIGUSR1, signal.SIG_IGN)
             signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR2})
         self.proc = subprocess.Popen(
             self.command or ([WINE] if WINE else []) + [FILTER] + args, cwd=self.cwd, env=self.env,
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            pass_fds=(keep,) if self.odd else (), preexec_fn=odd_start if self.odd else None)
+            close_fds=not self.odd, preexec_fn=odd_start if self.odd else None)
         os.close(keep) if self.odd else None
         self.readers = [threading.Thread(target=self.read, args=(s,), daemon=True)
                         for s in (self.proc.stdout, self.proc.stderr)]
@@ -244,21 +246,21 @@ class Case:
             shutil.rmtree(self.dir, ignore_errors=True)
 
 
-def run_case(steps, stop):
-    if stop.is_set():
-        return "skipped: an earlier case failed"
+def run_case(steps):
     try:
         return Case(steps).run() or "ok"
     except Exception as failure:
-        stop.set() if os.environ.get("KESTROWAN_FAIL_FAST") == "1" else None
+        if os.environ.get("KESTROWAN_FAIL_FAST") == "1":
+            print(f"FAILED: {failure}\n0 passed, 1 failed", flush=True)
+            os._exit(1)  # the filters still running see their input end, and end
         return "FAILED: " + str(failure)
 
 
 def main():
-    cases, stop = [case for path in sys.argv[1:] for case in parse(path)], threading.Event()
+    cases = [case for path in sys.argv[1:] for case in parse(path)]
     with ThreadPoolExecutor(int(os.environ.get("KESTROWAN_JOBS", "4"))) as pool:
         counts = {"ok": 0, "FAILED": 0, "skipped": 0}
-        for (name, _), result in zip(cases, pool.map(lambda c: run_case(c[1], stop), cases)):
+        for (name, _), result in zip(cases, pool.map(lambda c: run_case(c[1]), cases)):
             print(f"{name}: {result}", flush=True)
             counts[result.split(":")[0]] += 1
     print(f"{counts['ok']} passed, {counts['FAILED']} failed, {counts['skipped']} skipped")
