@@ -1,6 +1,7 @@
 # The manual page, and the Debian package that cpack builds from the install rules.
 # The version comes from project() alone; dates honour SOURCE_DATE_EPOCH so that a package
-# built twice from one commit comes out the same.
+# built twice from one commit comes out the same. The licence is stated once, in LICENSE, and
+# the package quotes it from there.
 
 include(GNUInstallDirs)
 
@@ -14,8 +15,8 @@ if(WIN32)
   return()
 endif()
 
-set(KESTROWAN_PACKAGE_MAINTAINER "kestrowan maintainers <maintainers@kestrowan.invalid>"
-    CACHE STRING "Maintainer field of the Debian package")
+# The package is maintained by the project as a whole; a bug report goes to the project.
+set(KESTROWAN_PACKAGE_MAINTAINER "The kestrowan project <maintainers@kestrowan.invalid>")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrowan)
@@ -36,21 +37,33 @@ the engine's early search output for a configurable time after each go,
 non-protocol output and stray stop commands, gives the engine a bounded time
 to end after quit, and adds five options of its own to the engine's list.")
 
+# The copyright file in Debian's machine-readable format, from LICENSE: its copyright line,
+# and its terms as a licence text (each line indented by one space, an empty line a lone
+# dot). Debian's name for the MIT licence with exactly these terms is Expat.
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE KESTROWAN_LICENSE)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+if(NOT KESTROWAN_LICENSE MATCHES "\nCopyright \\(c\\) ([^\n]+)\n\n(Permission is hereby[^\r]*)$")
+  message(FATAL_ERROR "LICENSE has no copyright line followed by the MIT licence's terms")
+endif()
+set(KESTROWAN_COPYRIGHT "${CMAKE_MATCH_1}")
+string(STRIP "${CMAKE_MATCH_2}" KESTROWAN_LICENSE_TERMS)
+string(REPLACE "\n\n" "\n.\n" KESTROWAN_LICENSE_TERMS "${KESTROWAN_LICENSE_TERMS}")
+string(REPLACE "\n" "\n " KESTROWAN_LICENSE_TERMS "${KESTROWAN_LICENSE_TERMS}")
+
 # Debian wants a copyright file and a changelog beside every package, and compressed manual
 # pages and changelogs; a plain `cmake --install` gets neither, so they are added to the
 # package's staging tree only.
-string(TIMESTAMP KESTROWAN_YEAR "%Y" UTC)
 string(TIMESTAMP KESTROWAN_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 set(KESTROWAN_DEBIAN_DIR ${PROJECT_BINARY_DIR}/debian)
 file(CONFIGURE OUTPUT ${KESTROWAN_DEBIAN_DIR}/copyright CONTENT
 "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 Upstream-Name: kestrowan
+Comment: kestrowan is under the MIT licence, called Expat in this format.
 
 Files: *
-Copyright: ${KESTROWAN_YEAR} the kestrowan developers
-License: other
- All rights reserved. No licence to copy, modify or distribute this program
- has been granted yet.
+Copyright: ${KESTROWAN_COPYRIGHT}
+License: Expat
+ ${KESTROWAN_LICENSE_TERMS}
 ")
 file(CONFIGURE OUTPUT ${KESTROWAN_DEBIAN_DIR}/changelog CONTENT
 "kestrowan (${PROJECT_VERSION}) unstable; urgency=medium
