@@ -34,7 +34,7 @@ dpkg-deb --contents "$deb"
 dpkg-deb --field "$deb" Depends | grep -q 'libc6' || fail "Depends was not computed"
 
 echo "--- lintian"
-lintian --fail-on error --display-info "$deb"
+lintian --pedantic --display-info --fail-on error,warning,info,pedantic "$deb"
 
 echo "--- manual page"
 check_clean() {
