@@ -3,9 +3,12 @@
 === quit ends the filter at once; nothing after quit reaches either side
 engine quit 0 readyok
 engine quit 300 !exit
+> isready
+< readyok
 > quit
 > isready
 exit within=1500
+received isready
 received quit
 log #exit
 
@@ -14,6 +17,8 @@ for T setoption name TimeQuit@Kestrowan value abc|setoption name TimeQuit@Kestro
 engine quit 0 !stay
 engine eof 0 !stay
 > {T}
+> isready
+< readyok
 > quit
 exit after={T:900|150} within={T:2000|900}
 
@@ -127,5 +132,5 @@ argv a.txt b.txt
 === --help and --version answer on standard output
 for A --help|--version
 run {A}
-<~ {A:^Usage: kestrowan |^kestrowan \d+\.\d+\.\d+$}
+<~ {A:^Usage: kestrowan |^kestrowan \d+\.\d+\.\d+\r?$}
 exit

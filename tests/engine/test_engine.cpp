@@ -23,10 +23,12 @@
 #include <io.h>
 #include <process.h>
 #define getpid _getpid
+const std::string proc = "";  // under Wine, /proc would show the Wine process
 // Bytes as they are, as on POSIX: no CR LF translation, no end of input at Ctrl-Z.
 const bool binaryStreams = _setmode(0, _O_BINARY) != -1 && _setmode(1, _O_BINARY) != -1;
 #else
 #include <unistd.h>
+const std::string proc = "/proc/self";
 #endif
 
 namespace {
@@ -90,11 +92,11 @@ void logStart(char** argv) {
     }
     std::error_code error;
     std::string fds = "#fds";  // the listing's own descriptor is the last one it shows
-    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    for (const auto& fd : std::filesystem::directory_iterator(proc + "/fd", error)) {
         fds += " " + fd.path().filename().string();
     }
     log(fds);
-    std::ifstream status("/proc/self/status");
+    std::ifstream status(proc + "/status");
     for (std::string line; std::getline(status, line);) {
         if (line.starts_with("SigIgn") || line.starts_with("SigBlk")) {
             log("#" + line);
