@@ -1,5 +1,5 @@
 # Real engines from Debian's packages behind the filter, and a real adapter in front of it
-# (the case format: relay.t); the last engine is Stockfish from a folder whose name holds a
+# (the case format: relay.t), polyglot and node-uci; the last engine is Stockfish from a folder whose name holds a
 # space. A case whose programs are not installed is skipped.
 
 === {E} plays through the filter
@@ -21,6 +21,13 @@ run {E}
 <~ ^bestmove [a-h][1-8][a-h][1-8]
 > quit
 exit within=3000
+
+=== node-uci, a client library from npm, drives Stockfish through the filter
+only native
+needs /usr/bin/node /usr/games/stockfish {tests}/node/node_modules/node-uci
+command {tests}/node/kestrowan.test.js
+<~ ^# pass 1$
+exit
 
 === polyglot plays a few moves through the filter in front of Stockfish
 only native

@@ -32,6 +32,15 @@ engine eof 0 !stay
 exit after={E:200|900} within={E:1500|2000}
 log {E:#exit|}
 
+=== an engine that ends on its own is reported at once, after what it wrote whole
+for E bestmove e2e4\nbestmove a7\c|bestmove e2e4
+engine go 0 {E}
+engine go 0 !exit
+> go
+< bestmove e2e4
+stderr Lesefehler
+exit within=1000
+
 === without pidfd, an engine's own end is still seen at once
 only native
 env LD_PRELOAD={nopidfd}
@@ -62,21 +71,11 @@ close-stdout
 stderr Schreibfehler
 exit
 
-=== an engine that ends on its own is reported at once, after what it wrote whole
-for E bestmove e2e4\nbestmove a7\c|bestmove e2e4
-engine go 0 {E}
-engine go 0 !exit
-> go
-< bestmove e2e4
-stderr Lesefehler
-exit within=1000
-
 === SIG{S} to the filter ends an engine that holds on within a second
 only native
 for S TERM|HUP|INT|KILL
 engine eof 0 !stay
 engine quit 0 !stay
-> go infinite
 > isready
 < readyok
 signal {S}
@@ -85,8 +84,6 @@ gone within=1000
 === the engine holds descriptors 0, 1 and 2 only and starts with default signals
 only native
 odd
-> quit
-exit
 log #fds 0 1 2 3
 log #SigIgn:\t0000000000000000
 log #SigBlk:\t0000000000000000
@@ -95,8 +92,6 @@ log #SigBlk:\t0000000000000000
 for A |"a b" c|one "two three" four
 engine-at "my engines/test engine"
 run {engine} {A}
-> quit
-exit
 argv {A:|a b c|one two three four}
 log #argv0 {engine}
 log #cwd {enginedir}
@@ -107,8 +102,6 @@ for P sub/engine|engine
 engine-at {P:sub/engine|bin/engine}
 env PATH={dir}/bin:/usr/bin:/bin
 run {P}
-> quit
-exit
 log #cwd {dir}{P:/sub|}
 
 === the command line may have 9998 characters, quotes included, not 9999
@@ -125,8 +118,6 @@ file wild/a.txt
 file wild/b.txt
 cwd wild
 run {engine} *.txt
-> quit
-exit
 argv a.txt b.txt
 
 === --help and --version answer on standard output

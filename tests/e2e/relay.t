@@ -2,7 +2,8 @@
 #   run ARGS          the filter's arguments (default: the scripted engine alone); {engine},
 #                     {enginedir}, {dir} (the case's folder), {fill:N} (an argument that makes
 #                     the engine's command line N characters long), {c*N} (c, N times)
-#   engine W D TEXT   the scripted engine's answer to the command word W, D ms after it came
+#   engine W D TEXT   the scripted engine writes TEXT and a line feed (none after a final \c;
+#                     "!exit": it ends) D ms after a command with the first word W came
 #   engine-at PATH    the engine is a copy at PATH in the case's folder
 #   file PATH TEXT, cwd PATH, env N=V, odd (start with odd signals and a stray descriptor),
 #   command ARGS (run that instead of the filter), only native|wine|plain, needs FILES
@@ -10,11 +11,12 @@
 #                     close-stdout, signal NAME
 #   < TEXT            the next line of output must be TEXT (<~ REGEX: skip to a match)
 #   exit [within=MS] [after=MS]  the filter ends with status 0, timed from the last step that
-#                     sent; all output must have been expected (after a last <~: the rest may follow)
+#                     sent; all output must have been expected (after a last <~: the rest may
+#                     follow). A case with no exit and no signal ends with "> quit" and "exit".
 #   stderr MSG        the one error line (exact if MSG starts with "FEHLER"; else any code)
 #   received TEXT     the lines the engine received, in all and in order
 #   argv WORDS, log LINE, gone within=MS   the engine's arguments, its log, its end
-# Texts take \n \r \t \0 \\ \xHH; the engine decodes them again in what it writes.
+# Texts take \n \r \t \0 \\ \xHH.
 
 === every uciok comes after the filter's five options
 > uci
@@ -29,18 +31,13 @@
 > uci
 <~ ^option name RemoveStop@Kestrowan
 < uciok
-> quit
-exit
 
 === the filter's own setoptions are taken, all others passed on
 > setoption name TimeInfo@Kestrowan value 0
 > setoption name RemoveStop@Kestrowan value false
-> setoption name TimeQuit@Kestrowan value abc
 > setoption name Hash value 32
 > setoption name TimeInfo@Kestrowan
 > setoption name Style@Kestrowan value 1
-> quit
-exit
 received setoption name Hash value 32
 received setoption name TimeInfo@Kestrowan
 received setoption name Style@Kestrowan value 1
@@ -50,16 +47,13 @@ received quit
 engine go 100 info depth 1 score cp 20
 engine go 400 info depth 2 score cp 25
 engine go 1000 info currmove e2e4 currmovenumber 1
-engine go 2000 info currmove d2d4 currmovenumber 2
-engine go 2000 bestmove d2d4
+engine go 2000 info currmove d2d4 currmovenumber 2\nbestmove d2d4
 > go wtime 1000 btime 1000
 < info depth 2 score cp 25
 < info currmove d2d4 currmovenumber 2
 < bestmove d2d4
-> quit
-exit
 
-=== windows of 0 hold nothing; each window is its own
+=== windows of 0 hold nothing; each window is its own; a 20-digit value changes nothing
 engine go 0 info depth 1\ninfo currmove e2e4 currmovenumber 1\nbestmove e2e4
 > setoption name TimeInfo@Kestrowan value 0
 > setoption name TimeCurrmove@Kestrowan value 0
@@ -68,15 +62,10 @@ engine go 0 info depth 1\ninfo currmove e2e4 currmovenumber 1\nbestmove e2e4
 < info currmove e2e4 currmovenumber 1
 < bestmove e2e4
 > setoption name TimeCurrmove@Kestrowan value 60000
-> go
-< info depth 1
-< bestmove e2e4
 > setoption name TimeInfo@Kestrowan value 99999999999999999999
 > go
 < info depth 1
 < bestmove e2e4
-> quit
-exit
 
 === stop reaches the engine only while a search is outstanding, or with RemoveStop off
 > stop
@@ -94,8 +83,6 @@ exit
 > setoption name RemoveStop@Kestrowan value false
 > stop
 < bestmove e2e4
-> quit
-exit
 received go infinite
 received stop
 received go infinite
@@ -105,49 +92,39 @@ received stop
 received stop
 received quit
 
-=== engine chatter and empty lines go while RemoveNonUci is on
-engine start 0 Scripted engine 1.0 by nobody\n\ncopyprotection ok\nregistration ok
-> echo
-> echo  id name x
+=== engine chatter and empty lines go while RemoveNonUci is on, but not protocol
+engine start 0 Engine 1.0 by nobody\n\ncopyprotection ok\nregistration ok\n id name x
+engine say 0 Some text\n\nuciok{k*95}
+> say
 > isready
 < copyprotection ok
 < registration ok
 <  id name x
 < readyok
 > setoption name RemoveNonUci@Kestrowan value false
-> echo Some text
-> echo
-> echo uciok{k*95}
+> say
 > isready
 < Some text
 < 
 < uciok{k*95}
 < readyok
-> quit
-exit
 
-=== lines lose trailing white space, keep everything else, and leave together unchanged
+=== lines lose trailing white space, keep all else, and leave together unchanged
+engine go 0 info a  \ninfo b\ninfo c\r\n\ninfo d\t\r\ninfo e \x0b\x0c\ninfo x \0a\rb\r\rc\x85\xa0\nbestmove e2e4
 > setoption name TimeInfo@Kestrowan value 0
-> setoption name TimeCurrmove@Kestrowan value 0
 > go
-> echo info a  \\ninfo b\\ninfo c\\r\\n\\ninfo d\\t\\r\\ninfo currmove e2e4 \\x0b\\x0c\\ninfo x \\x00a\\rb\\r\\rc\\x85\\xa0
-> stop
 < info a
 < info b
 < info c
 < info d
-< info currmove e2e4
+< info e
 < info x \0a\rb\r\rc\x85\xa0
 < bestmove e2e4
 >raw   go depth 5 \r\n
 >raw info string \x00a\rb\xe9 \x85\xa0\t\n
 > 
 >   
-> quit
-exit
 received go
-received echo info a  \\ninfo b\\ninfo c\\r\\n\\ninfo d\\t\\r\\ninfo currmove e2e4 \\x0b\\x0c\\ninfo x \\x00a\\rb\\r\\rc\\x85\\xa0
-received stop
 received   go depth 5
 received info string \x00a\rb\xe9 \x85\xa0
 received 
@@ -157,14 +134,13 @@ received quit
 === a line of {N} bytes passes whole both ways
 for N 1048576|67108864
 only {N:any|plain}
-> echo info {x*{N}}
+engine say 0 info {x*{N}}
+> say
 > {y*{N}}
 > isready
 < info {x*{N}}
 < readyok
-> quit
-exit
-received echo info {x*{N}}
+received say
 received {y*{N}}
 received isready
 received quit

@@ -8,6 +8,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 FILTER, ENGINE, WINE = os.environ["KESTROWAN_FILTER"], os.environ["KESTROWAN_TEST_ENGINE"], \
     os.environ.get("KESTROWAN_WINE", "")
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEADLINE = 20.0
 SETUP = {"only", "needs", "engine", "engine-at", "file", "cwd", "env", "run", "command", "odd"}
 # The scripted engine's answers, where a case gives none of its own for the word.
@@ -60,6 +61,8 @@ def gone(pid):
 
 class Case:
     def __init__(self, steps):
+        # A case that does not end the filter itself ends with quit and a clean exit.
+        steps += [] if {"exit", "signal"} & {op for op, _ in steps} else [(">", "quit"), ("exit", "")]
         self.steps, self.dir = steps, tempfile.mkdtemp(prefix="kestrowan-")
         self.engine, self.args, self.command, self.cwd, self.script = ENGINE, None, None, \
             self.dir, []
@@ -72,7 +75,7 @@ class Case:
     def expand(self, word):
         quoted = f'"{self.engine}"' if re.search("[ \t]", self.engine) else self.engine
         for key, value in {"engine": self.engine, "enginedir": os.path.dirname(self.engine),
-                           "dir": self.dir, "filter": FILTER,
+                           "dir": self.dir, "filter": FILTER, "tests": TESTS,
                            "nopidfd": os.environ.get("KESTROWAN_NO_PIDFD", "")}.items():
             word = word.replace("{" + key + "}", value)
         return re.sub(r"\{fill:(\d+)\}", lambda m: "a" * (int(m[1]) - len(quoted) - 1), word)
@@ -81,7 +84,7 @@ class Case:
         if op == "only" and {"native": WINE, "wine": not WINE, "any": False,
                              "plain": WINE or os.environ.get("KESTROWAN_SANITIZED") == "1"}[arg]:
             return "skipped: " + arg + " only"
-        if op == "needs" and not all(os.path.exists(p) for p in arg.split() if p[0] == "/"):
+        if op == "needs" and not all(os.path.exists(p) for p in self.expand(arg).split() if p[0] == "/"):
             return "skipped: needs " + arg
         if op == "engine-at":  # PATH [SOURCE]: a copy of the scripted engine, or of SOURCE
             path, *source = shlex.split(arg)
@@ -102,9 +105,12 @@ class Case:
 
     def start(self):
         words = {line.split()[0] for line in self.script}
-        open(os.path.join(self.dir, "engine.script"), "w").write("".join(
-            line + "\n" for line in self.script + [f"{w} 0 {t}" for w, t in DEFAULTS.items()
-                                                   if w not in words]))
+        with open(os.path.join(self.dir, "engine.script"), "wb") as script:
+            for line in self.script + [f"{w} 0 {t}" for w, t in DEFAULTS.items() if w not in words]:
+                word, delay, text = line.split(" ", 2)
+                data = unescape(self.expand(text.removesuffix("\\c"))) + (
+                    b"" if text.endswith("\\c") or text.startswith("!") else b"\n")
+                script.write(f"{word} {delay} {len(data)}\n".encode() + data + b"\n")
         args = self.args if self.args is not None else [self.engine]
         keep = os.open(os.devnull, os.O_RDONLY) if self.odd else None
 

@@ -1,12 +1,9 @@
 // A scripted UCI engine for the end-to-end cases. With KESTROWAN_TEST_DIR set, it logs to
 // <dir>/engine.log how it was started ("#" lines) and every line it receives, raw, and takes
-// its script from <dir>/engine.script: lines "<word> <delay-ms> <text>", run in order when a
-// command with that first word arrives ("start": at start-up, "eof": at the end of input),
-// each <delay-ms> after it came. <text> is written in one write with a line feed, after
-// decoding \n \r \t \\ \xHH; "\c" ends it without the line feed. "!exit" ends the engine,
-// "!stay" does nothing.
-// "echo <text>" from the GUI writes <text> the same way.
-#include <algorithm>
+// its script from <dir>/engine.script: entries "<word> <delay-ms> <length>", a line feed and
+// <length> bytes, run in order when a command with that first word arrives ("start": at
+// start-up, "eof": at the end of input), each <delay-ms> after it came. The bytes are written
+// in one write; "!exit" ends the engine instead, "!stay" does nothing.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -43,35 +40,13 @@ void log(const std::string& text) {
 }
 
 void say(const std::string& text) {
-    if (text == "!stay") {
-        return;
-    }
     if (text == "!exit") {
         log("#exit");
         std::_Exit(0);
+    } else if (text != "!stay") {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
     }
-    std::string out;
-    bool lineFeed = true;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
-        if (text[i] != '\\' || next == '\0') {
-            out += text[i];
-        } else if (next == 'x' && i + 3 < text.size()) {
-            out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
-            i += 3;
-        } else {
-            lineFeed = lineFeed && next != 'c';
-            out += next == 'n'   ? "\n"
-                   : next == 'r' ? "\r"
-                   : next == 't' ? "\t"
-                   : next == 'c' ? ""
-                                 : std::string(1, next);
-            ++i;
-        }
-    }
-    out += lineFeed ? "\n" : "";
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
 }
 
 void react(const std::string& word) {
@@ -108,13 +83,12 @@ void logStart(char** argv) {
 
 int main(int, char** argv) {
     dir = std::getenv("KESTROWAN_TEST_DIR") != nullptr ? std::getenv("KESTROWAN_TEST_DIR") : "";
-    std::stringstream lines;
-    lines << std::ifstream(dir + "/engine.script").rdbuf();
-    for (std::string word, text; lines >> word;) {
-        int delay = 0;
-        lines >> delay;
-        lines.get();
-        std::getline(lines, text);
+    std::stringstream entries;
+    entries << std::ifstream(dir + "/engine.script", std::ios::binary).rdbuf();
+    std::string word;
+    for (int delay = 0, length = 0; entries >> word >> delay >> length && entries.get();) {
+        std::string text(static_cast<std::size_t>(length), '\0');
+        entries.read(text.data(), length);
         script.emplace(word, std::make_pair(delay, text));
     }
     logStart(argv);
@@ -128,9 +102,6 @@ int main(int, char** argv) {
     for (std::string line; std::getline(std::cin, line);) {
         log(line);
         react(line.substr(0, line.find(' ')));
-        if (line.starts_with("echo")) {
-            say(line.substr(std::min<std::size_t>(line.size(), 5)));
-        }
     }
     react("eof");
     std::this_thread::sleep_for(std::chrono::seconds(60));

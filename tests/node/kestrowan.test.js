@@ -1,3 +1,4 @@
+#!/usr/bin/env -S node --test
 // A UCI client library from npm drives Stockfish through kestrowan, as a GUI built on it would.
 // The library starts one program without arguments, so it gets a two-line launcher script.
 'use strict';
