@@ -13,6 +13,7 @@ received quit
 log #exit
 
 === an engine that ignores quit is ended after TimeQuit: 1000 ms by default, or as set
+alone
 for T setoption name TimeQuit@Kestrowan value abc|setoption name TimeQuit@Kestrowan value 200
 engine quit 0 !stay
 engine eof 0 !stay
@@ -24,6 +25,7 @@ exit after={T:900|150} within={T:2000|900}
 
 === without pidfd, quit still gives the engine TimeQuit to end by itself
 only native
+alone
 for E quit 300 !exit|quit 0 !stay
 env LD_PRELOAD={nopidfd}
 engine {E}
@@ -65,8 +67,8 @@ stderr FEHLER 0; Lesefehler
 exit within=1000
 gone within=1000
 
-=== the GUI closing the filter's output ends it at its next write
-close-stdout
+=== the GUI having gone, the filter ends at its next write
+no-stdout
 > isready
 stderr Schreibfehler
 exit

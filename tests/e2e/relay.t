@@ -5,10 +5,11 @@
 #   engine W D TEXT   the scripted engine writes TEXT and a line feed (none after a final \c;
 #                     "!exit": it ends) D ms after a command with the first word W came
 #   engine-at PATH    the engine is a copy at PATH in the case's folder
-#   file PATH TEXT, cwd PATH, env N=V, odd (start with odd signals and a stray descriptor),
-#   command ARGS (run that instead of the filter), only native|wine|plain, needs FILES
+#   file PATH TEXT, cwd PATH, env N=V, odd (start with odd signals and stray descriptors),
+#   no-stdout (the GUI has gone), command ARGS (run that instead of the filter),
+#   only native|wine|plain|any, needs FILES, alone (run after the others, one at a time)
 #   > TEXT            the GUI sends a line (>raw: bytes, no line feed); close-stdin,
-#                     close-stdout, signal NAME
+#                     signal NAME
 #   < TEXT            the next line of output must be TEXT (<~ REGEX: skip to a match)
 #   exit [within=MS] [after=MS]  the filter ends with status 0, timed from the last step that
 #                     sent; all output must have been expected (after a last <~: the rest may
@@ -44,6 +45,7 @@ received setoption name Style@Kestrowan value 1
 received quit
 
 === by default plain info is held 300 ms after go, currmove info 1500 ms
+alone
 engine go 100 info depth 1 score cp 20
 engine go 400 info depth 2 score cp 25
 engine go 1000 info currmove e2e4 currmovenumber 1

@@ -3,14 +3,14 @@
 # the scripted engine. Usage: run.py CASES.t ...  Environment: KESTROWAN_FILTER (the program),
 # KESTROWAN_WINE (a loader to run it with), KESTROWAN_TEST_ENGINE, KESTROWAN_NO_PIDFD (the
 # preload shim), KESTROWAN_SANITIZED=1, KESTROWAN_JOBS, KESTROWAN_FAIL_FAST=1.
-import os, re, select, shlex, shutil, signal, subprocess, sys, tempfile, threading, time
+import os, re, shlex, shutil, signal, subprocess, sys, tempfile, threading, time
 from concurrent.futures import ThreadPoolExecutor
 
-FILTER, ENGINE, WINE = os.environ["KESTROWAN_FILTER"], os.environ["KESTROWAN_TEST_ENGINE"], \
-    os.environ.get("KESTROWAN_WINE", "")
-TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+FILTER, ENGINE = os.environ["KESTROWAN_FILTER"], os.environ["KESTROWAN_TEST_ENGINE"]
+WINE, TESTS = os.environ.get("KESTROWAN_WINE", ""), os.path.dirname(sys.path[0])
 DEADLINE = 20.0
-SETUP = {"only", "needs", "engine", "engine-at", "file", "cwd", "env", "run", "command", "odd"}
+SETUP = {"only", "needs", "engine", "engine-at", "file", "cwd", "env", "run", "command", "odd",
+         "no-stdout", "alone"}
 # The scripted engine's answers, where a case gives none of its own for the word.
 DEFAULTS = {"uci": "id name kestrowan test engine\\noption name Hash type spin\\nuciok",
             "isready": "readyok", "stop": "bestmove e2e4", "quit": "!exit", "eof": "!exit"}
@@ -52,7 +52,7 @@ def variants(name, steps):
     return result
 
 
-def gone(pid):
+def gone(pid):  # a zombie has ended: only its parent has yet to notice
     try:
         return open(f"/proc/{pid}/stat").read().split(")")[1].split()[0] == "Z"
     except OSError:
@@ -63,14 +63,13 @@ class Case:
     def __init__(self, steps):
         # A case that does not end the filter itself ends with quit and a clean exit.
         steps += [] if {"exit", "signal"} & {op for op, _ in steps} else [(">", "quit"), ("exit", "")]
-        self.steps, self.dir = steps, tempfile.mkdtemp(prefix="kestrowan-")
+        self.steps, self.dir, self.lines, self.cursor, self.stderr = steps, tempfile.mkdtemp(
+            prefix="kestrowan-"), [], 0, b""
         self.engine, self.args, self.command, self.cwd, self.script = ENGINE, None, None, \
             self.dir, []
         self.env = dict(os.environ, KESTROWAN_TEST_DIR=self.dir,
                         ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
-        self.lines, self.cursor, self.stderr, self.loose, self.odd = [], 0, b"", False, False
-        self.drop_stdout, self.stdout_closed = threading.Event(), threading.Event()
-        self.changed, self.mark = threading.Condition(), time.monotonic()
+        self.changed, self.mark, self.loose = threading.Condition(), time.monotonic(), False
 
     def expand(self, word):
         quoted = f'"{self.engine}"' if re.search("[ \t]", self.engine) else self.engine
@@ -98,12 +97,12 @@ class Case:
         elif op in ("run", "command"):
             words = [self.expand(w) for w in shlex.split(arg)]
             self.args, self.command = (words, None) if op == "run" else (None, words)
+        elif op == "env":
+            self.env[arg.split("=")[0]] = self.expand(arg.split("=", 1)[1])
         self.script += [arg] if op == "engine" else []
         self.cwd = os.path.join(self.dir, arg) if op == "cwd" else self.cwd
-        self.env.update([(arg.split("=")[0], self.expand(arg.split("=", 1)[1]))] if op == "env" else [])
-        self.odd |= op == "odd"
 
-    def start(self):
+    def start(self, ops):
         words = {line.split()[0] for line in self.script}
         with open(os.path.join(self.dir, "engine.script"), "wb") as script:
             for line in self.script + [f"{w} 0 {t}" for w, t in DEFAULTS.items() if w not in words]:
@@ -111,44 +110,41 @@ class Case:
                 data = unescape(self.expand(text.removesuffix("\\c"))) + (
                     b"" if text.endswith("\\c") or text.startswith("!") else b"\n")
                 script.write(f"{word} {delay} {len(data)}\n".encode() + data + b"\n")
-        args = self.args if self.args is not None else [self.engine]
-        keep = os.open(os.devnull, os.O_RDONLY) if self.odd else None
+        # "no-stdout": the GUI has gone before the first line; "odd": the filter starts with an
+        # ignored and a blocked signal and stray descriptors, low and high.
+        out, keep = os.pipe() if "no-stdout" in ops else None, os.open(os.devnull, os.O_RDONLY)
 
-        def odd_start():  # an ignored and a blocked signal, and stray descriptors, low and high
+        def odd_start():
             os.dup2(keep, 100)
             os.set_inheritable(keep, True)
             signal.signal(signal.SIGUSR1, signal.SIG_IGN)
             signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR2})
         self.proc = subprocess.Popen(
-            self.command or ([WINE] if WINE else []) + [FILTER] + args, cwd=self.cwd, env=self.env,
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-            close_fds=not self.odd, preexec_fn=odd_start if self.odd else None)
-        os.close(keep) if self.odd else None
+            self.command or ([WINE] if WINE else []) + [FILTER] + (
+                self.args if self.args is not None else [self.engine]), cwd=self.cwd,
+            env=self.env, stdin=subprocess.PIPE, stdout=out[1] if out else subprocess.PIPE,
+            stderr=subprocess.PIPE, close_fds="odd" not in ops,
+            preexec_fn=odd_start if "odd" in ops else None)
+        [os.close(fd) for fd in (out or ()) + (keep,)]
         self.readers = [threading.Thread(target=self.read, args=(s,), daemon=True)
-                        for s in (self.proc.stdout, self.proc.stderr)]
+                        for s in (self.proc.stdout, self.proc.stderr) if s]
         [reader.start() for reader in self.readers]
 
     def read(self, stream):
-        pending, chunk = [], b"."  # the line still coming in, in parts: a long one is joined once
-        while chunk:
-            if stream is self.proc.stdout and self.drop_stdout.is_set():
-                stream.close()  # as a GUI that goes away: the next write fails
-                return self.stdout_closed.set()
-            if select.select([stream], [], [], 0.05)[0]:
-                chunk = stream.read1(1 << 20)
-                with self.changed:
-                    if stream is self.proc.stderr:
-                        self.stderr += chunk
-                        continue
-                    *done, last = chunk.split(b"\n")
-                    if done:
-                        self.lines += [b"".join(pending + done[:1])] + done[1:]
-                        pending = []
-                    pending.append(last)
-                    self.changed.notify_all()
+        pending = []  # the line still coming in, in parts: a long one is joined once
+        while chunk := stream.read1(1 << 20):
+            with self.changed:
+                if stream is self.proc.stderr:
+                    self.stderr += chunk
+                    continue
+                *done, last = chunk.split(b"\n")
+                if done:
+                    self.lines += [b"".join(pending + done[:1])] + done[1:]
+                    pending = []
+                pending.append(last)
+                self.changed.notify_all()
         with self.changed:
             self.lines += [b"".join(pending)] if b"".join(pending) else []
-            self.changed.notify_all()
 
     def next_line(self, matches, skip):
         limit = time.monotonic() + DEADLINE
@@ -164,33 +160,25 @@ class Case:
                     raise Failure("nothing more within the deadline")
 
     def log(self):
-        try:
-            return open(os.path.join(self.dir, "engine.log"), "rb").read().split(b"\n")[:-1]
-        except OSError:
-            return []
+        path = os.path.join(self.dir, "engine.log")
+        return open(path, "rb").read().split(b"\n")[:-1] if os.path.exists(path) else []
 
     def act(self, op, arg):
         options = dict(w.split("=") for w in arg.split()) if op in ("exit", "gone") else {}
         within = float(options.get("within", DEADLINE * 1000)) / 1000
-        if op in (">", ">raw", "close-stdin", "signal"):
-            self.mark = time.monotonic()
+        self.mark = time.monotonic() if op in (">", ">raw", "close-stdin", "signal") else self.mark
         if op in (">", ">raw"):
             try:
                 self.proc.stdin.write(unescape(arg) + (b"\n" if op == ">" else b""))
                 self.proc.stdin.flush()
             except BrokenPipeError:
                 pass
-        elif op == "<":
-            expected, self.loose = unescape(arg), False
-            self.next_line(lambda line: line == expected, skip=False)
-        elif op == "<~":
-            self.loose = True
-            self.next_line(lambda line: re.search(arg.encode(), line), skip=True)
+        elif op in ("<", "<~"):
+            expected, self.loose = unescape(arg), op == "<~"
+            self.next_line(lambda line: re.search(arg.encode(), line) if self.loose else
+                           line == expected, skip=self.loose)
         elif op == "close-stdin":
             self.proc.stdin.close()
-        elif op == "close-stdout":
-            self.drop_stdout.set()
-            self.stdout_closed.wait(DEADLINE)
         elif op == "signal":
             self.proc.send_signal(getattr(signal, "SIG" + arg))
         elif op == "exit":
@@ -208,6 +196,7 @@ class Case:
             pids = [int(line[5:]) for line in self.log() if line.startswith(b"#pid ")]
             while not all(gone(pid) for pid in pids):
                 if time.monotonic() > self.mark + within:
+                    [os.kill(pid, signal.SIGKILL) for pid in pids]
                     raise Failure(f"engine {pids} still running")
                 time.sleep(0.01)
         elif op not in ("stderr", "received", "argv", "log", "gone"):
@@ -226,19 +215,18 @@ class Case:
             if line not in log:
                 raise Failure(f"{line!r} not in the engine's log {log}")
         # The error line: in Latin-1 with CR LF from the Windows build; any code unless given.
-        want = [arg.decode() for op, arg in steps if op == "stderr" and arg] + [None]
-        encoding, end = ("latin-1", "\r\n") if WINE else ("utf-8", "\n")
-        pattern = b"" if not want[0] else (re.escape("info string Kestrowan: ") + (
-            "" if want[0].startswith("FEHLER ") else r"FEHLER -?\d+; ") + re.escape(want[0]) +
-            end).encode(encoding)
-        if not re.fullmatch(pattern, self.stderr):
+        want = ([arg.decode() for op, arg in steps if op == "stderr" and arg] + [""])[0]
+        code = "" if want.startswith("FEHLER ") else r"FEHLER -?\d+; "
+        pattern = (re.escape("info string Kestrowan: ") + code + re.escape(want) +
+                   ("\r\n" if WINE else "\n")).encode("latin-1" if WINE else "utf-8")
+        if not re.fullmatch(pattern if want else b"", self.stderr):
             raise Failure(f"standard error {self.stderr!r}")
 
     def run(self):
         for op, arg in self.steps:
             if op in SETUP and (skipped := self.setup(op, arg)):
                 return skipped
-        self.start()
+        self.start({op for op, _ in self.steps})
         try:
             for number, (op, arg) in enumerate(self.steps, 1):
                 try:
@@ -252,25 +240,28 @@ class Case:
             shutil.rmtree(self.dir, ignore_errors=True)
 
 
-def run_case(steps):
+def run_case(name, steps):
     try:
-        return Case(steps).run() or "ok"
+        result = Case(steps).run() or "ok"
     except Exception as failure:
         if os.environ.get("KESTROWAN_FAIL_FAST") == "1":
-            print(f"FAILED: {failure}\n0 passed, 1 failed", flush=True)
+            print(f"{name}: FAILED: {failure}\n0 passed, 1 failed", flush=True)
             os._exit(1)  # the filters still running see their input end, and end
-        return "FAILED: " + str(failure)
+        result = "FAILED: " + str(failure)
+    print(f"{name}: {result}", flush=True)
+    return result.split(":")[0]
 
 
 def main():
     cases = [case for path in sys.argv[1:] for case in parse(path)]
+    # Cases that time the filter run after the others, one at a time, on a quiet machine.
+    alone = [case for case in cases if ("alone", "") in case[1]]
     with ThreadPoolExecutor(int(os.environ.get("KESTROWAN_JOBS", "4"))) as pool:
-        counts = {"ok": 0, "FAILED": 0, "skipped": 0}
-        for (name, _), result in zip(cases, pool.map(lambda c: run_case(c[1]), cases)):
-            print(f"{name}: {result}", flush=True)
-            counts[result.split(":")[0]] += 1
-    print(f"{counts['ok']} passed, {counts['FAILED']} failed, {counts['skipped']} skipped")
-    return 1 if counts["FAILED"] else 0
+        results = list(pool.map(lambda case: run_case(*case), [c for c in cases if c not in alone]))
+    results += [run_case(*case) for case in alone]
+    print(f"{results.count('ok')} passed, {results.count('FAILED')} failed, "
+          f"{results.count('skipped')} skipped")
+    return 1 if "FAILED" in results else 0
 
 
 if __name__ == "__main__":
