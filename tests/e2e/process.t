@@ -1,53 +1,37 @@
 # How the filter starts, ends and fails (the case format: relay.t).
 
-=== quit ends the filter at once; nothing after quit reaches either side
+=== quit ends the filter at once; nothing after quit reaches either side; also without pidfd
+for P with pidfd|without
+env LD_PRELOAD={P:|{nopidfd}}
 engine quit 0 readyok
 engine quit 300 !exit
 > isready
 < readyok
 > quit
 > isready
-exit within=1500
-received isready
-received quit
+exit after=200 within=1500
+received isready|quit
 log #exit
 
 === an engine that ignores quit is ended after TimeQuit: 1000 ms by default, or as set
 alone
-for T setoption name TimeQuit@Kestrowan value abc|setoption name TimeQuit@Kestrowan value 200
+for T abc|200|abc, without pidfd
+env LD_PRELOAD={T:||{nopidfd}}
 engine quit 0 !stay
 engine eof 0 !stay
-> {T}
+> setoption name TimeQuit@Kestrowan value {T:abc|200|abc}
 > isready
 < readyok
 > quit
-exit after={T:900|150} within={T:2000|900}
-
-=== without pidfd, quit still gives the engine TimeQuit to end by itself
-only native
-alone
-for E quit 300 !exit|quit 0 !stay
-env LD_PRELOAD={nopidfd}
-engine {E}
-engine eof 0 !stay
-> quit
-exit after={E:200|900} within={E:1500|2000}
-log {E:#exit|}
+exit after={T:900|150|900} within={T:2000|900|2000}
 
 === an engine that ends on its own is reported at once, after what it wrote whole
-for E bestmove e2e4\nbestmove a7\c|bestmove e2e4
-engine go 0 {E}
+for E a part line last|whole lines|whole lines, without pidfd
+env LD_PRELOAD={E:||{nopidfd}}
+engine go 0 bestmove e2e4{E:\nbestmove a7\c||}
 engine go 0 !exit
 > go
 < bestmove e2e4
-stderr Lesefehler
-exit within=1000
-
-=== without pidfd, an engine's own end is still seen at once
-only native
-env LD_PRELOAD={nopidfd}
-engine go 0 !exit
-> go
 stderr Lesefehler
 exit within=1000
 
@@ -86,17 +70,14 @@ gone within=1000
 === the engine holds descriptors 0, 1 and 2 only and starts with default signals
 only native
 odd
-log #fds 0 1 2 3
-log #SigIgn:\t0000000000000000
-log #SigBlk:\t0000000000000000
+log #fds 0 1 2 3|#SigIgn:\t0000000000000000|#SigBlk:\t0000000000000000
 
 === the engine gets its path whole and the other arguments split at blanks
 for A |"a b" c|one "two three" four
 engine-at "my engines/test engine"
 run {engine} {A}
 argv {A:|a b c|one two three four}
-log #argv0 {engine}
-log #cwd {enginedir}
+log #argv0 {engine}|#cwd {enginedir}
 
 === an engine by relative path starts in its folder, one found in PATH in the filter's
 only native

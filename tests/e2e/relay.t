@@ -15,8 +15,8 @@
 #                     sent; all output must have been expected (after a last <~: the rest may
 #                     follow). A case with no exit and no signal ends with "> quit" and "exit".
 #   stderr MSG        the one error line (exact if MSG starts with "FEHLER"; else any code)
-#   received TEXT     the lines the engine received, in all and in order
-#   argv WORDS, log LINE, gone within=MS   the engine's arguments, its log, its end
+#   received A|B|...  the lines the engine received, in all and in order
+#   argv WORDS, log LINE|..., gone within=MS   the engine's arguments, lines of its log, its end
 # Texts take \n \r \t \0 \\ \xHH.
 
 === every uciok comes after the filter's five options
@@ -32,17 +32,6 @@
 > uci
 <~ ^option name RemoveStop@Kestrowan
 < uciok
-
-=== the filter's own setoptions are taken, all others passed on
-> setoption name TimeInfo@Kestrowan value 0
-> setoption name RemoveStop@Kestrowan value false
-> setoption name Hash value 32
-> setoption name TimeInfo@Kestrowan
-> setoption name Style@Kestrowan value 1
-received setoption name Hash value 32
-received setoption name TimeInfo@Kestrowan
-received setoption name Style@Kestrowan value 1
-received quit
 
 === by default plain info is held 300 ms after go, currmove info 1500 ms
 alone
@@ -69,7 +58,7 @@ engine go 0 info depth 1\ninfo currmove e2e4 currmovenumber 1\nbestmove e2e4
 < info depth 1
 < bestmove e2e4
 
-=== stop reaches the engine only while a search is outstanding, or with RemoveStop off
+=== stop reaches the engine only in a search or with RemoveStop off; own setoptions stay here
 > stop
 > go infinite
 > stop
@@ -83,20 +72,17 @@ engine go 0 info depth 1\ninfo currmove e2e4 currmovenumber 1\nbestmove e2e4
 < bestmove e2e4
 > stop
 > setoption name RemoveStop@Kestrowan value false
+> setoption name Hash value 32
+> setoption name TimeInfo@Kestrowan
+> setoption name Style@Kestrowan value 1
 > stop
 < bestmove e2e4
-received go infinite
-received stop
-received go infinite
-received go infinite
-received stop
-received stop
-received stop
-received quit
+received go infinite|stop|go infinite|go infinite|stop|stop|setoption name Hash value 32
+received setoption name TimeInfo@Kestrowan|setoption name Style@Kestrowan value 1|stop|quit
 
 === engine chatter and empty lines go while RemoveNonUci is on, but not protocol
 engine start 0 Engine 1.0 by nobody\n\ncopyprotection ok\nregistration ok\n id name x
-engine say 0 Some text\n\nuciok{k*95}
+engine say 0 Some text\n
 > say
 > isready
 < copyprotection ok
@@ -108,7 +94,6 @@ engine say 0 Some text\n\nuciok{k*95}
 > isready
 < Some text
 < 
-< uciok{k*95}
 < readyok
 
 === lines lose trailing white space, keep all else, and leave together unchanged
@@ -126,12 +111,7 @@ engine go 0 info a  \ninfo b\ninfo c\r\n\ninfo d\t\r\ninfo e \x0b\x0c\ninfo x \0
 >raw info string \x00a\rb\xe9 \x85\xa0\t\n
 > 
 >   
-received go
-received   go depth 5
-received info string \x00a\rb\xe9 \x85\xa0
-received 
-received 
-received quit
+received go|  go depth 5|info string \x00a\rb\xe9 \x85\xa0|||quit
 
 === a line of {N} bytes passes whole both ways
 for N 1048576|67108864
@@ -142,7 +122,4 @@ engine say 0 info {x*{N}}
 > isready
 < info {x*{N}}
 < readyok
-received say
-received {y*{N}}
-received isready
-received quit
+received say|{y*{N}}|isready|quit

@@ -59,9 +59,8 @@ void react(const std::string& word) {
 }
 
 void logStart(char** argv) {
-    log("#pid " + std::to_string(getpid()));
-    log("#argv0 " + std::string(argv[0]));
-    log("#cwd " + std::filesystem::current_path().string());
+    log("#pid " + std::to_string(getpid()) + "\n#argv0 " + argv[0] + "\n#cwd " +
+        std::filesystem::current_path().string());
     for (int i = 1; argv[i] != nullptr; ++i) {
         log("#arg " + std::string(argv[i]));
     }
@@ -92,11 +91,6 @@ int main(int, char** argv) {
         script.emplace(word, std::make_pair(delay, text));
     }
     logStart(argv);
-    // An engine that a broken filter failed to end must not outlive the run.
-    std::thread([] {
-        std::this_thread::sleep_for(std::chrono::seconds(60));
-        say("!exit");
-    }).detach();
     std::ios::sync_with_stdio(false);
     react("start");
     for (std::string line; std::getline(std::cin, line);) {
@@ -104,5 +98,7 @@ int main(int, char** argv) {
         react(line.substr(0, line.find(' ')));
     }
     react("eof");
+    // Staying after the end of input, for a minute at most: a broken filter must not leave an
+    // engine behind for long.
     std::this_thread::sleep_for(std::chrono::seconds(60));
 }

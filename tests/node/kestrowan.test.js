@@ -1,8 +1,6 @@
 #!/usr/bin/env -S node --test
 // A UCI client library from npm drives Stockfish through kestrowan, as a GUI built on it would.
 // The library starts one program without arguments, so it gets a two-line launcher script.
-'use strict';
-
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
@@ -10,20 +8,16 @@ const path = require('node:path');
 const { test } = require('node:test');
 const { Engine } = require('node-uci');
 
-const stockfish = '/usr/games/stockfish';
-
-test('node-uci drives Stockfish through kestrowan', { skip: !fs.existsSync(stockfish), timeout: 60000 }, async (t) => {
+test('node-uci drives Stockfish through kestrowan', { timeout: 60000 }, async () => {
   const launcher = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'kestrowan-')), 'engine');
-  fs.writeFileSync(launcher, `#!/bin/sh\nexec '${process.env.KESTROWAN_FILTER}' ${stockfish}\n`, { mode: 0o755 });
+  const command = `exec '${process.env.KESTROWAN_FILTER}' /usr/games/stockfish`;
+  fs.writeFileSync(launcher, `#!/bin/sh\n${command}\n`, { mode: 0o755 });
   const engine = new Engine(launcher);
-  t.after(() => engine.proc?.kill('SIGKILL'));
   await engine.init();
   assert.match(engine.id.name, /^Stockfish/);
   assert.deepEqual(engine.options.get('TimeQuit@Kestrowan'), { type: 'spin', default: 1000, min: 200, max: 1800 });
   assert.deepEqual(engine.options.get('RemoveStop@Kestrowan'), { type: 'check', default: true });
   await engine.setoption('TimeInfo@Kestrowan', 0);
-  await engine.isready();
-  await engine.position('startpos', ['e2e4', 'e7e5']);
   const result = await engine.go({ depth: 10 });
   assert.match(result.bestmove, /^[a-h][1-8][a-h][1-8][qrbn]?$/);
   // TimeInfo 0 has opened the window: the search's progress reaches the client.

@@ -5,17 +5,10 @@
 #include <cerrno>
 #include <cstdarg>
 
-namespace {
-using Syscall = long (*)(long, ...);
 // Looked up at load time: the filter's vfork child must not call into the dynamic linker.
-const auto realSyscall = reinterpret_cast<Syscall>(dlsym(RTLD_NEXT, "syscall"));
-}  // namespace
+static const auto realSyscall = reinterpret_cast<long (*)(long, ...)>(dlsym(RTLD_NEXT, "syscall"));
 
 extern "C" long syscall(long number, ...) {
-    if (number == SYS_pidfd_open) {
-        errno = ENOSYS;
-        return -1;
-    }
     va_list list;
     va_start(list, number);
     long a[6];
@@ -23,5 +16,6 @@ extern "C" long syscall(long number, ...) {
         argument = va_arg(list, long);
     }
     va_end(list);
-    return realSyscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
+    errno = number == SYS_pidfd_open ? ENOSYS : errno;
+    return number == SYS_pidfd_open ? -1 : realSyscall(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
