@@ -32,7 +32,6 @@ command /usr/games/polyglot {dir}/polyglot.ini
 > xboard
 > protover 2
 <~ ^feature option="TimeInfo@Kestrowan -spin
-<~ ^feature done=1
 > new
 > sd 4
 > go

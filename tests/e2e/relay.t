@@ -7,13 +7,14 @@
 #   engine-at PATH    the engine is a copy at PATH in the case's folder
 #   file PATH TEXT, cwd PATH, env N=V, odd (start with odd signals and stray descriptors),
 #   no-stdout (the GUI has gone), command ARGS (run that instead of the filter),
-#   only native|wine|plain|any, needs FILES, alone (run after the others, one at a time)
+#   only native|wine|full|any, needs FILES, alone (run after the others, one at a time)
 #   > TEXT            the GUI sends a line (>raw: bytes, no line feed); close-stdin,
 #                     signal NAME
 #   < TEXT            the next line of output must be TEXT (<~ REGEX: skip to a match)
 #   exit [within=MS] [after=MS]  the filter ends with status 0, timed from the last step that
 #                     sent; all output must have been expected (after a last <~: the rest may
-#                     follow). A case with no exit and no signal ends with "> quit" and "exit".
+#                     follow). A case with no exit and no signal ends with "> isready",
+#                     "< readyok", "> quit" and "exit".
 #   stderr MSG        the one error line (exact if MSG starts with "FEHLER"; else any code)
 #   received A|B|...  the lines the engine received, in all and in order
 #   argv WORDS, log LINE|..., gone within=MS   the engine's arguments, lines of its log, its end
@@ -21,8 +22,7 @@
 
 === every uciok comes after the filter's five options
 > uci
-< id name kestrowan test engine
-< option name Hash type spin
+<~ ^option name Hash type spin$
 < option name TimeCurrmove@Kestrowan type spin default 1500 min 0 max 5000
 < option name TimeInfo@Kestrowan type spin default 300 min 0 max 5000
 < option name TimeQuit@Kestrowan type spin default 1000 min 200 max 1800
@@ -78,7 +78,7 @@ engine go 0 info depth 1\ninfo currmove e2e4 currmovenumber 1\nbestmove e2e4
 > stop
 < bestmove e2e4
 received go infinite|stop|go infinite|go infinite|stop|stop|setoption name Hash value 32
-received setoption name TimeInfo@Kestrowan|setoption name Style@Kestrowan value 1|stop|quit
+received setoption name TimeInfo@Kestrowan|setoption name Style@Kestrowan value 1|stop|isready|quit
 
 === engine chatter and empty lines go while RemoveNonUci is on, but not protocol
 engine start 0 Engine 1.0 by nobody\n\ncopyprotection ok\nregistration ok\n id name x
@@ -111,15 +111,13 @@ engine go 0 info a  \ninfo b\ninfo c\r\n\ninfo d\t\r\ninfo e \x0b\x0c\ninfo x \0
 >raw info string \x00a\rb\xe9 \x85\xa0\t\n
 > 
 >   
-received go|  go depth 5|info string \x00a\rb\xe9 \x85\xa0|||quit
+received go|  go depth 5|info string \x00a\rb\xe9 \x85\xa0|||isready|quit
 
 === a line of {N} bytes passes whole both ways
 for N 1048576|67108864
-only {N:any|plain}
+only {N:any|full}
 engine say 0 info {x*{N}}
 > say
 > {y*{N}}
-> isready
 < info {x*{N}}
-< readyok
 received say|{y*{N}}|isready|quit

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/fatal_error.h"
 #include "filter/protocol.h"
@@ -110,20 +111,22 @@ TEST(Decisions, OutputFollowsTheFirstWordAndTheInfoWindows) {
 }
 
 // As when a GUI that goes away closes both of the filter's streams at once.
-TEST(FatalErrorDeathTest, TwoThreadsFailingAtOnceWriteOneLine) {
+TEST(FatalErrorDeathTest, ThreadsFailingAtOnceWriteOneLine) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto failTogether = [] {
         std::atomic<bool> go{false};
-        auto fail = [&go](const char* message) {
-            while (!go.load()) {
-            }
-            fatalError(message, kNoHandle);
-        };
-        std::thread first(fail, "Lesefehler");
-        std::thread second(fail, "Schreibfehler");
+        std::vector<std::thread> threads;
+        for (const char* message : {"Lesefehler", "Schreibfehler", "Lesefehler", "Schreibfehler"}) {
+            threads.emplace_back([&go, message] {
+                while (!go.load()) {
+                }
+                fatalError(message, kNoHandle);
+            });
+        }
         go.store(true);
-        first.join();
-        second.join();
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
     };
     EXPECT_EXIT(failTogether(), testing::ExitedWithCode(0),
                 "^info string Kestrowan: FEHLER [0-9-]+; (Lesefehler|Schreibfehler)\n$");
