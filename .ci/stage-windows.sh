@@ -114,7 +114,8 @@ echo "--- job object: kestrowan.exe killed outright (SIGKILL) must take its engi
 # Under Wine it runs as a process of its own, whose command line starts with its file name.
 job="$scratch/job"
 mkdir "$job"
-printf '%s\n' 'uci 0 uciok' 'quit 0 !stay' 'eof 0 !stay' >"$job/engine.script"
+# Each script entry: word, delay, length, a line feed, then the bytes to write (see run.py).
+printf 'uci 0 6\nuciok\n\nquit 0 5\n!stay\neof 0 5\n!stay\n' >"$job/engine.script"
 mkfifo "$job/in"
 KESTROWAN_TEST_DIR="$job" "$wine" "$filter" "$engine" <"$job/in" >"$job/out" 2>&1 &
 filter_pid=$!
