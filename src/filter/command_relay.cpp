@@ -26,6 +26,11 @@ void startSearch(FilterState& state) {
 
 // "quit": wake the output relay, pass the command on, give the engine TimeQuit to end, then
 // give the output thread a moment.
+//
+// Neither write here is flushed. A flush waits until the reader has taken the bytes: the
+// output relay may already have seen the flag in a line it held and ended without reading the
+// wake-up, and an engine stuck in a search may not read "quit" for a long time or ever. Either
+// wait would keep TimeQuit from starting, and the engine from being ended.
 void quit(FilterState& state, Line line) {
     state.quitting.store(1);
     // The output relay blocks in its read; this line feed on the engine's output pipe wakes
@@ -35,11 +40,10 @@ void quit(FilterState& state, Line line) {
     if (wakeEnd != kNoHandle) {
         const char lineFeed = '\n';
         writeHandle(wakeEnd, &lineFeed, 1);
-        flushHandle(wakeEnd);
         closeHandle(wakeEnd);
     }
 
-    forward(state, line);
+    writeLine(state.engineInWrite, line, state.engineProcess);
 
     // -1, all bits set, means no limit.
     const auto timeQuit = static_cast<std::uint32_t>(state.timeQuit.load());

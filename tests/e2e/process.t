@@ -13,17 +13,19 @@ exit after=200 within=1500
 received isready|quit
 log #exit
 
-=== an engine that ignores quit is ended after TimeQuit: 1000 ms by default, or as set
+=== an engine that ignores quit, or reads nothing in a search, is ended after TimeQuit: 1000 ms by default, or as set
 alone
-for T abc|200|abc, without pidfd
-env LD_PRELOAD={T:||{nopidfd}}
+for T abc|200|abc, without pidfd|abc, deep in a search
+env LD_PRELOAD={T:||{nopidfd}|}
 engine quit 0 !stay
 engine eof 0 !stay
-> setoption name TimeQuit@Kestrowan value {T:abc|200|abc}
+engine go {T:0|0|0|2500} !stay
+> setoption name TimeQuit@Kestrowan value {T:abc|200|abc|abc}
 > isready
 < readyok
+> go
 > quit
-exit after={T:900|150|900} within={T:2000|900|2000}
+exit after={T:900|150|900|900} within={T:2000|900|2000|2000}
 
 === an engine that ends on its own is reported at once, after what it wrote whole
 for E a part line last|whole lines|whole lines, without pidfd

@@ -176,10 +176,8 @@ class Case:
             expected, self.loose = unescape(arg), op == "<~"
             self.next_line(lambda line: re.search(arg.encode(), line) if self.loose else
                            line == expected, skip=self.loose)
-        elif op == "close-stdin":
-            self.proc.stdin.close()
-        elif op == "signal":
-            self.proc.send_signal(getattr(signal, "SIG" + arg))
+        elif op in ("close-stdin", "signal"):
+            self.proc.send_signal(getattr(signal, "SIG" + arg)) if arg else self.proc.stdin.close()
         elif op == "exit":
             try:
                 status = self.proc.wait(within)
