@@ -23,7 +23,8 @@ void terminateOnEndRequest(Handle process);
 // `text` (UTF-8) in the platform's text encoding for the error stream.
 const char* nativeText(const char* text);
 
-// Ends the process with `status` through the C runtime's exit handling.
+// Ends the process with `status` once the C streams are flushed. Other threads may be blocked
+// in a read or a wait at that moment, and nothing they hold is released first.
 [[noreturn]] void exitProcess(int status);
 
 }  // namespace kestrowan

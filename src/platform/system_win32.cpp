@@ -90,8 +90,15 @@ const char* nativeText(const char* text) {
     return nativeBuffer;
 }
 
+// ExitProcess first kills the other threads wherever they stand, then runs every DLL's and the
+// runtime's exit handlers; a handler that needs a lock a killed thread held hangs or crashes the
+// exit (seen under Wine, which then kills the process outright). The filter has nothing to
+// clean up that the system does not: its writes to the GUI go straight to the pipe, and only
+// the C streams buffer anything.
 void exitProcess(int status) {
-    std::exit(status);
+    std::fflush(nullptr);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+    std::abort();  // not reached: the call does not return for the calling process
 }
 
 }  // namespace kestrowan
