@@ -10,7 +10,15 @@ namespace kestrowan {
 
 using ThreadMain = void (*)(void* argument);
 
-// Starts a thread with the given stack size. Returns kNoHandle on failure.
+// The stack size to ask for: `requested`, or, where that is below the platform's `minimum`
+// (131072 bytes on arm64, where pages may be 64 KiB), the minimum rounded up to whole pages.
+constexpr std::size_t validStackSize(std::size_t requested, std::size_t minimum,
+                                     std::size_t pageSize) {
+    return requested >= minimum ? requested : (minimum + pageSize - 1) / pageSize * pageSize;
+}
+
+// Starts a thread with the given stack size, raised where the platform needs more. Returns
+// kNoHandle on failure.
 Handle startThread(ThreadMain main, void* argument, std::size_t stackSize);
 
 // Lets the thread end on its own: nothing will join it.

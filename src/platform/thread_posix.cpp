@@ -1,7 +1,9 @@
 #include <pthread.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <new>
 
 #include "platform/thread.h"
@@ -29,6 +31,10 @@ Handle startThread(ThreadMain main, void* argument, std::size_t stackSize) {
     if (pthread_attr_init(&attributes) != 0) {
         return kNoHandle;
     }
+    const long minimum = sysconf(_SC_THREAD_STACK_MIN);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    stackSize = validStackSize(stackSize, minimum > 0 ? minimum : PTHREAD_STACK_MIN,
+                               pageSize > 0 ? pageSize : 1);
     int error = pthread_attr_setstacksize(&attributes, stackSize);
     auto* start = new (std::nothrow) ThreadStart{main, argument};
     pthread_t thread{};

@@ -10,6 +10,7 @@
 
 #include "core/fatal_error.h"
 #include "filter/protocol.h"
+#include "platform/thread.h"
 
 namespace kestrowan {
 namespace {
@@ -107,6 +108,17 @@ TEST(Decisions, OutputFollowsTheFirstWordAndTheInfoWindows) {
         state.removeNonUci = removeNonUci;
         EXPECT_EQ(decideOutput(line, state, now), action)
             << '"' << line << "\" at " << now << " removeNonUci " << removeNonUci;
+    }
+}
+
+TEST(Decisions, StackSizesBelowTheMinimumRiseToWholePages) {
+    // requested, minimum, page size, asked for (x86_64: 16384, 4 KiB; arm64: 131072, 64 KiB)
+    // clang-format off
+    const std::size_t cases[][4] = {{65536, 16384, 4096, 65536}, {256000, 131072, 65536, 256000},
+        {65536, 131072, 65536, 131072}, {0, 140000, 4096, 143360}, {131071, 131072, 65536, 131072}};
+    // clang-format on
+    for (const auto& [requested, minimum, pageSize, expected] : cases) {
+        EXPECT_EQ(validStackSize(requested, minimum, pageSize), expected) << requested;
     }
 }
 
