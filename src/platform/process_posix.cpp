@@ -157,7 +157,8 @@ bool waitChild(pid_t pid, std::uint32_t timeoutMs) {
         if (left <= 0) {
             return false;
         }
-        const timespec pause{0, std::min(left, kLookAgainMs) * 1000000};
+        // At most 5 ms in nanoseconds: fits the 32-bit long of tv_nsec on armhf.
+        const timespec pause{0, static_cast<long>(std::min(left, kLookAgainMs) * 1000000)};
         nanosleep(&pause, nullptr);
     }
 }
