@@ -53,7 +53,15 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${KESTROWAN_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(CMAKE_CROSSCOMPILING)
+  # dpkg-shlibdeps would find the target's libc in the cross sysroot, which belongs to Debian's
+  # libc6-<arch>-cross, and name that package. The program needs libc alone (the C++ runtime is
+  # linked in), so the dependency is stated: libc6 from the newest GLIBC_ symbol version that
+  # the program uses (arc4random, from the C++ runtime), which .ci/stage-arm.sh checks.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.36)")
+else()
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
 # cpack takes the synopsis from the summary and indents these lines itself.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "kestrowan is started by a chess GUI in place of a UCI engine, with the
