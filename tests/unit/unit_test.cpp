@@ -124,10 +124,9 @@ TEST(Decisions, StackSizesBelowTheMinimumRiseToWholePages) {
 
 // As when a GUI that goes away closes both of the filter's streams at once.
 TEST(FatalErrorDeathTest, ThreadsFailingAtOnceWriteOneLine) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto failTogether = [] {
         std::atomic<bool> go{false};
-        std::vector<std::thread> threads;
+        std::vector<std::jthread> threads;  // joined as they go
         for (const char* message : {"Lesefehler", "Schreibfehler", "Lesefehler", "Schreibfehler"}) {
             threads.emplace_back([&go, message] {
                 while (!go.load()) {
@@ -136,9 +135,6 @@ TEST(FatalErrorDeathTest, ThreadsFailingAtOnceWriteOneLine) {
             });
         }
         go.store(true);
-        for (std::thread& thread : threads) {
-            thread.join();
-        }
     };
     EXPECT_EXIT(failTogether(), testing::ExitedWithCode(0),
                 "^info string Kestrowan: FEHLER [0-9-]+; (Lesefehler|Schreibfehler)\n$");
