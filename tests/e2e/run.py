@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
 # Runs transcript cases (the format: relay.t) against the real filter, as its GUI, in front of
 # the scripted engine. Usage: run.py CASES.t ...  Environment: KESTROWAN_FILTER (the program),
-# KESTROWAN_WINE (a loader to run it with), KESTROWAN_TEST_ENGINE, KESTROWAN_NO_PIDFD (the
-# preload shim), KESTROWAN_QUICK=1 (leave out the largest cases), KESTROWAN_JOBS,
-# KESTROWAN_FAIL_FAST=1 (end at the first failure).
+# KESTROWAN_WINE (a Windows build: the Wine loader to run it with), KESTROWAN_LOADER (a command
+# that runs a build for another machine, such as qemu-user and its arguments; {filter} in a
+# case includes it), KESTROWAN_TEST_ENGINE, KESTROWAN_NO_PIDFD (the preload shim),
+# KESTROWAN_QUICK=1 (leave out the largest cases), KESTROWAN_JOBS, KESTROWAN_FAIL_FAST=1 (end at
+# the first failure).
 import contextlib, os, re, shlex, shutil, signal, subprocess, sys, tempfile, threading, time
 from concurrent.futures import ThreadPoolExecutor
 
 FILTER, ENGINE = os.environ["KESTROWAN_FILTER"], os.environ["KESTROWAN_TEST_ENGINE"]
 WINE, TESTS = os.environ.get("KESTROWAN_WINE", ""), os.path.dirname(sys.path[0])
+LOADER = [WINE] if WINE else shlex.split(os.environ.get("KESTROWAN_LOADER", ""))
 DEADLINE = 20.0
 RUNNING = {}  # the filters started and not yet ended, by case
 SETUP = {"only", "needs", "engine", "engine-at", "file", "cwd", "env", "run", "command", "odd",
@@ -73,7 +76,7 @@ class Case:
     def expand(self, word):
         quoted = f'"{self.engine}"' if re.search("[ \t]", self.engine) else self.engine
         for key, value in {"engine": self.engine, "enginedir": os.path.dirname(self.engine),
-                           "dir": self.dir, "filter": FILTER, "tests": TESTS,
+                           "dir": self.dir, "filter": shlex.join(LOADER + [FILTER]), "tests": TESTS,
                            "nopidfd": os.environ.get("KESTROWAN_NO_PIDFD", "")}.items():
             word = word.replace("{" + key + "}", value)
         return re.sub(r"\{fill:(\d+)\}", lambda m: "a" * (int(m[1]) - len(quoted) - 1), word)
@@ -119,7 +122,7 @@ class Case:
             signal.signal(signal.SIGUSR1, signal.SIG_IGN)
             signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR2})
         self.proc = RUNNING[id(self)] = subprocess.Popen(
-            self.command or ([WINE] if WINE else []) + [FILTER] + (
+            self.command or LOADER + [FILTER] + (
                 self.args if self.args is not None else [self.engine]), cwd=self.cwd,
             env=self.env, stdin=subprocess.PIPE, stdout=out[1] if out else subprocess.PIPE,
             stderr=subprocess.PIPE, close_fds="odd" not in ops,
@@ -167,11 +170,9 @@ class Case:
         within = float(options.get("within", DEADLINE * 1000)) / 1000
         self.mark = time.monotonic() if op in (">", ">raw", "close-stdin", "signal") else self.mark
         if op in (">", ">raw"):
-            try:
+            with contextlib.suppress(BrokenPipeError):
                 self.proc.stdin.write(unescape(arg) + (b"\n" if op == ">" else b""))
                 self.proc.stdin.flush()
-            except BrokenPipeError:
-                pass
         elif op in ("<", "<~"):
             expected, self.loose = unescape(arg), op == "<~"
             self.next_line(lambda line: re.search(arg.encode(), line) if self.loose else

@@ -10,7 +10,7 @@ const { Engine } = require('node-uci');
 
 test('node-uci drives Stockfish through kestrowan', { timeout: 60000 }, async () => {
   const launcher = path.join(fs.mkdtempSync(path.join(os.tmpdir(), 'kestrowan-')), 'engine');
-  const command = `exec '${process.env.KESTROWAN_FILTER}' /usr/games/stockfish`;
+  const command = `exec ${process.env.KESTROWAN_LOADER ?? ''} '${process.env.KESTROWAN_FILTER}' /usr/games/stockfish`;
   fs.writeFileSync(launcher, `#!/bin/sh\n${command}\n`, { mode: 0o755 });
   const engine = new Engine(launcher);
   await engine.init();

@@ -4,6 +4,13 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
+
+// Once loaded, the shim leaves the environment that the engine inherits. The engine may be
+// built for another machine than the filter and this file (a filter built for ARM runs under
+// qemu-user in front of a native engine); its loader would fail to preload the file and say so
+// on standard error.
+[[maybe_unused]] static const int leftTheEnvironment = unsetenv("LD_PRELOAD");
 
 // Looked up at load time: the filter's vfork child must not call into the dynamic linker.
 static const auto realSyscall = reinterpret_cast<long (*)(long, ...)>(dlsym(RTLD_NEXT, "syscall"));
