@@ -1,10 +1,11 @@
 # Real engines from Debian's packages behind the filter, and a real adapter in front of it
-# (the case format: relay.t), polyglot and node-uci; the last engine is Stockfish from a folder whose name holds a
-# space. A case whose programs are not installed is skipped.
+# (the case format: relay.t), polyglot and node-uci; the last engine is a copy of Stockfish in a
+# folder whose name holds a space, named by its path from the case's folder. A case whose
+# programs are not installed is skipped.
 
 === {E} plays through the filter
 only native
-for E /usr/games/stockfish|/usr/games/toga2|/usr/games/glaurung|/usr/games/gnuchess --uci|"{engine}"
+for E /usr/games/stockfish|/usr/games/toga2|/usr/games/glaurung|/usr/games/gnuchess --uci|"a folder with a space/stockfish"
 needs {E} /usr/games/stockfish
 engine-at "a folder with a space/stockfish" /usr/games/stockfish
 run {E}

@@ -243,11 +243,13 @@ def run_case(name, steps):
         result = Case(steps).run() or "ok"
     except Exception as failure:
         if os.environ.get("KESTROWAN_FAIL_FAST") == "1":
-            print(f"{name}: FAILED: {failure}\n0 passed, 1 failed", flush=True)
+            print(f"{name}: FAILED: {failure}\n0 passed, 1 failed\n", end="", flush=True)
             [proc.kill() for proc in list(RUNNING.values())]
             os._exit(1)
         result = "FAILED: " + str(failure)
-    print(f"{name}: {result}", flush=True)
+    # One write per line: print() writes the line feed apart, and the pool's threads would run
+    # their lines together.
+    print(f"{name}: {result}\n", end="", flush=True)
     return result.split(":")[0]
 
 
