@@ -44,32 +44,21 @@ engine go 2000 info currmove d2d4 currmovenumber 2\nbestmove d2d4
 < info currmove d2d4 currmovenumber 2
 < bestmove d2d4
 
-=== windows of 0 hold nothing; each window is its own; a 20-digit value changes nothing
-engine go 0 info depth 1\ninfo currmove e2e4 currmovenumber 1\nbestmove e2e4
+=== windows of 0 hold nothing; each is its own; a 20-digit value changes nothing; a go in a search moves them
+engine go 0 info depth 1\ninfo currmove e2e4 currmovenumber 1
 > setoption name TimeInfo@Kestrowan value 0
 > setoption name TimeCurrmove@Kestrowan value 0
-> go
+> go infinite
 < info depth 1
 < info currmove e2e4 currmovenumber 1
-< bestmove e2e4
 > setoption name TimeCurrmove@Kestrowan value 60000
 > setoption name TimeInfo@Kestrowan value 99999999999999999999
-> go
+> go infinite
 < info depth 1
+> stop
 < bestmove e2e4
 
-=== stop reaches the engine only in a search or with RemoveStop off; own setoptions stay here
-> stop
-> go infinite
-> stop
-< bestmove e2e4
-> stop
-> go infinite
-> go infinite
-> stop
-< bestmove e2e4
-> stop
-< bestmove e2e4
+=== stop reaches the engine only in a search or with RemoveStop off; own setoptions stay here; a bestmove outside a search ends none
 > stop
 > setoption name RemoveStop@Kestrowan value false
 > setoption name Hash value 32
@@ -77,8 +66,16 @@ engine go 0 info depth 1\ninfo currmove e2e4 currmovenumber 1\nbestmove e2e4
 > setoption name Style@Kestrowan value 1
 > stop
 < bestmove e2e4
-received go infinite|stop|go infinite|go infinite|stop|stop|setoption name Hash value 32
-received setoption name TimeInfo@Kestrowan|setoption name Style@Kestrowan value 1|stop|isready|quit
+> setoption name RemoveStop@Kestrowan value true
+> go infinite
+> go infinite
+> stop
+< bestmove e2e4
+> stop
+< bestmove e2e4
+> stop
+received setoption name Hash value 32|setoption name TimeInfo@Kestrowan|setoption name Style@Kestrowan value 1|stop
+received go infinite|go infinite|stop|stop|isready|quit
 
 === engine chatter and empty lines go while RemoveNonUci is on, but not protocol
 engine start 0 Engine 1.0 by nobody\n\ncopyprotection ok\nregistration ok\n id name x
