@@ -27,7 +27,8 @@ engine go {T:0|0|0|2500} !stay
 > quit
 exit after={T:900|150|900|900} within={T:2000|900|2000|2000}
 
-=== an engine that ends on its own is reported at once, after what it wrote whole
+=== an engine that ends on its own is reported at once, after what it wrote whole, though the GUI ignores SIGCHLD
+odd
 for E a part line last|whole lines|whole lines, without pidfd
 env LD_PRELOAD={E:||{nopidfd}}
 engine go 0 bestmove e2e4{E:\nbestmove a7\c||}

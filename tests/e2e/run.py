@@ -112,14 +112,14 @@ class Case:
                 data = unescape(self.expand(text.removesuffix("\\c"))) + (
                     b"" if text.endswith("\\c") or text.startswith("!") else b"\n")
                 script.write(f"{word} {delay} {len(data)}\n".encode() + data + b"\n")
-        # "no-stdout": the GUI has gone before the first line; "odd": the filter starts with an
-        # ignored and a blocked signal and stray descriptors, low and high.
+        # "no-stdout": the GUI has gone before the first line; "odd": the filter starts with
+        # ignored signals (SIGCHLD among them), a blocked one and stray descriptors, low and high.
         out, keep = os.pipe() if "no-stdout" in ops else None, os.open(os.devnull, os.O_RDONLY)
 
         def odd_start():
             os.dup2(keep, 100)
             os.set_inheritable(keep, True)
-            signal.signal(signal.SIGUSR1, signal.SIG_IGN)
+            [signal.signal(s, signal.SIG_IGN) for s in (signal.SIGUSR1, signal.SIGCHLD)]
             signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR2})
         self.proc = RUNNING[id(self)] = subprocess.Popen(
             self.command or LOADER + [FILTER] + (
