@@ -72,6 +72,8 @@ void runCommandRelay(FilterState& state) {
             case CommandAction::drop:
                 break;
             case CommandAction::startSearch:
+                // The windows move before the go leaves: the engine's first info lines may
+                // come back before the statement after the write has run.
                 startSearch(state);
                 forward(state, line);
                 break;
