@@ -3,6 +3,7 @@
 
 #include "core/fatal_error.h"
 #include "core/filter_state.h"
+#include "core/main.h"
 #include "core/messages.h"
 #include "engine/launch.h"
 #include "engine/watcher.h"
@@ -42,8 +43,9 @@ bool answeredInfoRequest(int argc, char** argv) {
 }
 }  // namespace
 
-int main(int argc, char** argv) {
-    using namespace kestrowan;
+namespace kestrowan {
+
+int runFilter(int argc, char** argv) {
     prepareProcess();
     if (answeredInfoRequest(argc, argv)) {
         return 0;
@@ -75,3 +77,5 @@ int main(int argc, char** argv) {
     closeHandle(state.engineInWrite);
     finishProcess();
 }
+
+}  // namespace kestrowan

@@ -56,13 +56,15 @@ Handle startEngine(int argc, char** argv) {
 
 bool buildCommandLine(int argc, char** argv, std::string& commandLine) {
     commandLine.clear();
+    std::size_t length = 0;
     for (int i = 1; i < argc; ++i) {
         // Only the path is kept whole: the other arguments go unquoted, so that one holding a
         // space reaches the engine as two words, which GUIs that pass all engine parameters
         // in one field rely on.
         const std::string word = i == 1 ? commandLineProgram(argv[1]) : std::string(argv[i]);
         const std::size_t separator = i > 1 ? 1 : 0;
-        if (commandLine.size() + separator + word.size() + 1 > kMaxCommandLine) {
+        length += separator + commandLineLength(word);
+        if (length + 1 > kMaxCommandLine) {
             return false;
         }
         if (separator != 0) {

@@ -7,7 +7,7 @@
 
 namespace kestrowan {
 
-// The command line holds at most this many bytes, its terminating NUL included.
+// The command line is at most this long (commandLineLength), its terminating NUL included.
 inline constexpr std::size_t kMaxCommandLine = 9999;
 
 // Starts the engine named by argv[1], with argv[2] onward as its arguments, and fills in the

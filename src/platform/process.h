@@ -22,12 +22,16 @@ inline std::string commandLineProgram(std::string_view program) {
     return '"' + std::string(program) + '"';
 }
 
+// The length of a command line as the system counts it: bytes on POSIX, UTF-16 code units on
+// Windows.
+std::size_t commandLineLength(const std::string& commandLine);
+
 // Starts `program` with `commandLine`, which begins with commandLineProgram(program), in
 // `workingDirectory` (the filter's own if empty). On POSIX the child's argv[0] is `program`
 // exactly and the rest of the line is split at spaces and tabs; on Windows the child gets the
-// line as it is. The child's standard input and output are those last installed by
-// setStdHandle; its standard error is the filter's. Returns the process handle, or kNoHandle
-// if it could not start.
+// line as it is, all three taken as UTF-8 (WTF-8) and passed on in UTF-16. The child's standard
+// input and output are those last installed by setStdHandle; its standard error is the
+// filter's. Returns the process handle, or kNoHandle if it could not start.
 Handle startProcess(const char* program, const char* commandLine, const char* workingDirectory);
 
 // Ends the process at once and unconditionally.

@@ -170,6 +170,10 @@ std::string programDirectory(const char* programPath) {
     return lastSlash == nullptr ? std::string() : std::string(programPath, lastSlash + 1);
 }
 
+std::size_t commandLineLength(const std::string& commandLine) {
+    return commandLine.size();
+}
+
 Handle startProcess(const char* program, const char* commandLine, const char* workingDirectory) {
     if (program[0] == '\0') {
         errno = ENOENT;

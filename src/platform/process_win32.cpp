@@ -1,19 +1,26 @@
 #include <windows.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
-#include <vector>
+#include <string_view>
 
 #include "platform/process.h"
+#include "platform/wide_win32.h"
 
 namespace kestrowan {
 
+// Everything up to the last separator, or the drive alone ("C:engine.exe"). ASCII bytes never
+// occur inside a multi-byte sequence, so the split works on UTF-8 as it is.
 std::string programDirectory(const char* programPath) {
-    char drive[_MAX_DRIVE];
-    char directory[_MAX_DIR];
-    _splitpath(programPath, drive, directory, nullptr, nullptr);
-    return std::string(drive) + directory;
+    const std::string_view path = programPath;
+    const std::size_t separator = path.find_last_of("/\\");
+    if (separator != std::string_view::npos) {
+        return std::string(path.substr(0, separator + 1));
+    }
+    return std::string(path.size() >= 2 && path[1] == ':' ? path.substr(0, 2) : "");
+}
+
+std::size_t commandLineLength(const std::string& commandLine) {
+    return wideFromNarrow(commandLine).size();
 }
 
 namespace {
@@ -41,16 +48,18 @@ void joinKillOnCloseJob(HANDLE process) {
 }  // namespace
 
 Handle startProcess(const char* program, const char* commandLine, const char* workingDirectory) {
-    // CreateProcessA may write into the command line, so it gets a copy of its own.
-    std::vector<char> line(commandLine, commandLine + std::strlen(commandLine) + 1);
+    // The wide call takes any name in any script; the command line is a string of its own,
+    // which CreateProcessW may write into.
+    const std::wstring path = wideFromNarrow(program);
+    std::wstring line = wideFromNarrow(commandLine);
+    const std::wstring directory = wideFromNarrow(workingDirectory);
     // No STARTF_USESTDHANDLES: the child takes the standard handles installed by setStdHandle,
     // and its standard error is ours.
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(program, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        workingDirectory[0] != '\0' ? workingDirectory : nullptr, &startup,
-                        &info)) {
+    if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                        directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
         return kNoHandle;
     }
     CloseHandle(info.hThread);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/system.h"
+#include "platform/wide_win32.h"
 
 // The filter's own arguments arrive as a Windows program's do: the runtime's start-up code
 // expands wildcard patterns in unquoted arguments into the names of matching files. mingw-w64
@@ -34,7 +35,8 @@ BOOL WINAPI endProcessFirst(DWORD) {
 // Longer than any message; a longer text would be cut, never overrun.
 char nativeBuffer[512];
 
-// The next code point of `text`, or '?' in place of an ill-formed sequence.
+// The next code point of `text`, or '?' in place of an ill-formed sequence; a surrogate passes as
+// a code point of its own. The text ends in a NUL, which ends any sequence.
 unsigned long decodeUtf8(const unsigned char*& text) {
     const unsigned char lead = *text++;
     if (lead < 0x80) {
@@ -88,6 +90,44 @@ const char* nativeText(const char* text) {
     }
     nativeBuffer[length] = '\0';
     return nativeBuffer;
+}
+
+std::string narrowFromWide(std::wstring_view text) {
+    std::string narrow;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned long codePoint = text[i];
+        if (codePoint >= 0xD800 && codePoint < 0xDC00 && i + 1 < text.size() &&
+            text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+            codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (text[++i] - 0xDC00);
+        }
+        const int trailing = codePoint < 0x80      ? 0
+                             : codePoint < 0x800   ? 1
+                             : codePoint < 0x10000 ? 2
+                                                   : 3;
+        // The lead byte: as many high bits set as the sequence has bytes (none for ASCII).
+        narrow += static_cast<char>((trailing == 0 ? 0 : 0xFF00 >> (trailing + 1)) |
+                                    (codePoint >> (6 * trailing)));
+        for (int shift = 6 * (trailing - 1); shift >= 0; shift -= 6) {
+            narrow += static_cast<char>(0x80 | ((codePoint >> shift) & 0x3F));
+        }
+    }
+    return narrow;
+}
+
+std::wstring wideFromNarrow(const std::string& text) {
+    std::wstring wide;
+    const auto* in = reinterpret_cast<const unsigned char*>(text.c_str());
+    const unsigned char* end = in + text.size();
+    while (in < end) {
+        const unsigned long codePoint = decodeUtf8(in);
+        if (codePoint >= 0x10000) {
+            wide += static_cast<wchar_t>(0xD800 + ((codePoint - 0x10000) >> 10));
+            wide += static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FF));
+        } else {
+            wide += static_cast<wchar_t>(codePoint);
+        }
+    }
+    return wide;
 }
 
 // ExitProcess first kills the other threads wherever they stand, then runs every DLL's and the
