@@ -51,6 +51,9 @@ else
     wine=/usr/lib/wine/wine64
 fi
 export WINEARCH=$arch
+# Wine reads Unix file names and arguments in the locale's character set; in UTF-8 every name
+# the cases use reaches the programs whole, whatever this machine's environment says.
+export LC_ALL=C.UTF-8
 
 # Both archives, whichever one is run here.
 for preset in win32 win64; do
@@ -80,7 +83,7 @@ filter="$unpacked/kestrowan.exe"
 # Windows build here.
 engine="$root/build/$arch/kestrowan_test_engine.exe"
 "$target-w64-mingw32-g++-posix" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror \
-    -static -static-libgcc -static-libstdc++ \
+    -static -static-libgcc -static-libstdc++ -municode \
     tests/engine/test_engine.cpp -o "$engine"
 
 export WINEDEBUG=-all

@@ -75,11 +75,11 @@ only native
 odd
 log #fds 0 1 2 3|#SigIgn:\t0000000000000000|#SigBlk:\t0000000000000000
 
-=== the engine gets its path whole and the other arguments split at blanks
-for A |"a b" c|one "two three" four
-engine-at "my engines/test engine"
+=== the engine gets its path whole and the other arguments split at blanks, in any script
+for A |"a b" c|one "two three" four|café "Дмитрий 引擎" 🐎
+engine-at "{A:my engines|Дмитрий движки|引擎 文件夹|🐎 engines}/test engine"
 run {engine} {A}
-argv {A:|a b c|one two three four}
+argv {A:|a b c|one two three four|café Дмитрий 引擎 🐎}
 log #argv0 {engine}|#cwd {enginedir}
 
 === an engine by relative path starts in its folder, one found in PATH in the filter's
@@ -90,9 +90,9 @@ env PATH={dir}/bin:/usr/bin:/bin
 run {P}
 log #cwd {dir}{P:/sub|}
 
-=== the command line may have 9998 characters, quotes included, not 9999
+=== the command line may have 9998 characters (bytes; UTF-16 units on Windows), not 9999
 for N 9998|9999
-engine-at "my engines/test engine"
+engine-at "my engines 🐎/test engine"
 run {engine} {fill:{N}}
 > quit
 stderr {N:|Die Kommandozeile ist zu lang}
@@ -101,10 +101,10 @@ exit
 === wildcards in unquoted arguments are expanded on Windows
 only wine
 file wild/a.txt
-file wild/b.txt
+file wild/引擎🐎.txt
 cwd wild
 run {engine} *.txt
-argv a.txt b.txt
+argv a.txt 引擎🐎.txt
 
 === --help and --version answer on standard output
 for A --help|--version

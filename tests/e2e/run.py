@@ -75,11 +75,14 @@ class Case:
 
     def expand(self, word):
         quoted = f'"{self.engine}"' if re.search("[ \t]", self.engine) else self.engine
-        for key, value in {"engine": self.engine, "enginedir": os.path.dirname(self.engine),
+        folder = os.path.dirname(self.engine)  # under Wine as Windows names it, \ escaped
+        for key, value in {"engine": self.engine, "enginedir": "Z:" + folder.replace("/", "\\\\")
+                           if WINE else folder,
                            "dir": self.dir, "filter": shlex.join(LOADER + [FILTER]), "tests": TESTS,
                            "nopidfd": os.environ.get("KESTROWAN_NO_PIDFD", "")}.items():
             word = word.replace("{" + key + "}", value)
-        return re.sub(r"\{fill:(\d+)\}", lambda m: "a" * (int(m[1]) - len(quoted) - 1), word)
+        length = len(quoted.encode("utf-16-le")) // 2 if WINE else len(quoted.encode())
+        return re.sub(r"\{fill:(\d+)\}", lambda m: "a" * (int(m[1]) - length - 1), word)
 
     def setup(self, op, arg):
         if op == "only" and {"native": WINE, "wine": not WINE, "any": False,
@@ -206,7 +209,7 @@ class Case:
         log = self.log()
         received = [line for op, arg in steps if op == "received" for line in arg.split(b"|")]
         argv = [shlex.split(arg.decode()) for op, arg in steps if op == "argv"]
-        logged = [l for op, arg in steps if op == "log" and arg and not WINE for l in arg.split(b"|")]
+        logged = [l for op, arg in steps if op == "log" and arg for l in arg.split(b"|")]
         if (received and [line for line in log if not line.startswith(b"#")] != received) or (
                 argv and [line[5:].decode() for line in log if line.startswith(b"#arg ")] != argv[0]) \
                 or not set(logged) <= set(log):

@@ -1,5 +1,6 @@
 // A scripted UCI engine for the end-to-end cases. With KESTROWAN_TEST_DIR set, it logs to
-// <dir>/engine.log how it was started ("#" lines) and every line it receives, raw, and takes
+// <dir>/engine.log how it was started ("#" lines; its arguments and folder in UTF-8, from the
+// UTF-16 command line on Windows) and every line it receives, raw, and takes
 // its script from <dir>/engine.script: entries "<word> <delay-ms> <length>", a line feed and
 // <length> bytes, run in order when a command with that first word arrives ("start": at
 // start-up, "eof": at the end of input), each <delay-ms> after it came. The bytes are written
@@ -14,17 +15,21 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
 #define getpid _getpid
+#define main wmain  // with -municode: the arguments as the UTF-16 command line has them
+using Char = wchar_t;
 const std::string proc = "";  // under Wine, /proc would show the Wine process
 // Bytes as they are, as on POSIX: no CR LF translation, no end of input at Ctrl-Z.
 const bool binaryStreams = _setmode(0, _O_BINARY) != -1 && _setmode(1, _O_BINARY) != -1;
 #else
 #include <unistd.h>
+using Char = char;
 const std::string proc = "/proc/self";
 #endif
 
@@ -58,11 +63,16 @@ void react(const std::string& word) {
     }
 }
 
-void logStart(char** argv) {
-    log("#pid " + std::to_string(getpid()) + "\n#argv0 " + argv[0] + "\n#cwd " +
-        std::filesystem::current_path().string());
-    for (int i = 1; argv[i] != nullptr; ++i) {
-        log("#arg " + std::string(argv[i]));
+std::string utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+void logStart(const std::vector<std::filesystem::path>& args) {
+    log("#pid " + std::to_string(getpid()) + "\n#argv0 " + utf8(args[0]) + "\n#cwd " +
+        utf8(std::filesystem::current_path()));
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        log("#arg " + utf8(args[i]));
     }
     std::error_code error;
     std::string fds = "#fds";  // the listing's own descriptor is the last one it shows
@@ -80,7 +90,7 @@ void logStart(char** argv) {
 
 }  // namespace
 
-int main(int, char** argv) {
+int main(int argc, Char** argv) {
     dir = std::getenv("KESTROWAN_TEST_DIR") != nullptr ? std::getenv("KESTROWAN_TEST_DIR") : "";
     std::stringstream entries;
     entries << std::ifstream(dir + "/engine.script", std::ios::binary).rdbuf();
@@ -90,7 +100,7 @@ int main(int, char** argv) {
         entries.read(text.data(), length);
         script.emplace(word, std::make_pair(delay, text));
     }
-    logStart(argv);
+    logStart({argv, argv + argc});
     std::ios::sync_with_stdio(false);
     react("start");
     for (std::string line; std::getline(std::cin, line);) {
@@ -101,4 +111,5 @@ int main(int, char** argv) {
     // Staying after the end of input, for a minute at most: a broken filter must not leave an
     // engine behind for long.
     std::this_thread::sleep_for(std::chrono::seconds(60));
+    return 0;  // wmain has no implicit one
 }
