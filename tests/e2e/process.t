@@ -90,7 +90,7 @@ env PATH={dir}/bin:/usr/bin:/bin
 run {P}
 log #cwd {dir}{P:/sub|}
 
-=== the command line may have 9998 characters (bytes; UTF-16 units on Windows), not 9999
+=== the command line may have 9998 characters, quotes included, not 9999 (UTF-16 units on Windows)
 for N 9998|9999
 engine-at "my engines 🐎/test engine"
 run {engine} {fill:{N}}

@@ -1,10 +1,10 @@
 // A scripted UCI engine for the end-to-end cases. With KESTROWAN_TEST_DIR set, it logs to
-// <dir>/engine.log how it was started ("#" lines; its arguments and folder in UTF-8, from the
-// UTF-16 command line on Windows) and every line it receives, raw, and takes
-// its script from <dir>/engine.script: entries "<word> <delay-ms> <length>", a line feed and
-// <length> bytes, run in order when a command with that first word arrives ("start": at
-// start-up, "eof": at the end of input), each <delay-ms> after it came. The bytes are written
-// in one write; "!exit" ends the engine instead, "!stay" does nothing.
+// <dir>/engine.log how it was started ("#" lines; arguments and folder in UTF-8, on Windows from
+// the UTF-16 command line) and every line it receives, raw, and takes its script from
+// <dir>/engine.script: entries "<word> <delay-ms> <length>", a line feed and <length> bytes, run
+// in order when a command with that first word arrives ("start": at start-up, "eof": at the end
+// of input), each <delay-ms> after it came. The bytes are written in one write; "!exit" ends the
+// engine instead, "!stay" does nothing.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
