@@ -9,6 +9,10 @@ namespace kestrowan {
 
 namespace {
 
+// The engine's output pipe holds this much, so that an engine flooding info lines writes on
+// while the output relay works through what it read; the relay then reads full buffers.
+constexpr std::uint32_t kEngineOutputPipeSize = 1 << 20;
+
 struct PipeEnds {
     Handle filterEnd;
     Handle childEnd;
@@ -23,10 +27,10 @@ PipeEnds redirectStdToPipe(StdStream stream) {
     ends.savedStd = stdHandle(stream);
     Handle readEnd = kNoHandle;
     Handle writeEnd = kNoHandle;
-    if (!createPipe(readEnd, writeEnd)) {
+    const bool output = stream == StdStream::output;
+    if (!createPipe(readEnd, writeEnd, output ? kEngineOutputPipeSize : 0)) {
         fatalError(message::kCreatePipe, kNoHandle);
     }
-    const bool output = stream == StdStream::output;
     ends.childEnd = output ? writeEnd : readEnd;
     const Handle inheritableEnd = output ? readEnd : writeEnd;
     if (!setStdHandle(stream, ends.childEnd)) {

@@ -8,8 +8,10 @@ namespace kestrowan {
 
 namespace {
 
-// Lines that one read brought in leave together in one gathering write. They stay in the
-// reader's buffer until written, and are written before the reader next blocks or moves data.
+// Lines that one read brought in leave together in one gathering write, the option
+// announcements before "uciok" included: the GUI wakes once for an answer, not once a line.
+// They stay in the reader's buffer until written, and are written before the reader next
+// blocks or moves data.
 constexpr std::uint32_t kMaxBatch = 512;
 
 struct OutputBatch {
@@ -29,18 +31,17 @@ void writeBatch(const FilterState& state, OutputBatch& batch) {
     batch.bytes = 0;
 }
 
-void addToBatch(const FilterState& state, OutputBatch& batch, Line line) {
-    line.text[line.length] = '\n';
-    const std::uint32_t size = line.length + 1;
+void addToBatch(const FilterState& state, OutputBatch& batch, const char* data,
+                std::uint32_t size) {
     // A line that lost no trailing white space ends where the next one starts, so a run of
     // them is already in place as one block and leaves as one span. Only a line that starts
     // exactly at the end of the last span may join it: a trimmed tail or a dropped line
     // between them is a gap of bytes that must not reach the GUI.
     ByteSpan* last = batch.count > 0 ? &batch.lines[batch.count - 1] : nullptr;
-    if (last != nullptr && last->data + last->size == line.text) {
+    if (last != nullptr && last->data + last->size == data) {
         last->size += size;
     } else {
-        batch.lines[batch.count++] = ByteSpan{line.text, size};
+        batch.lines[batch.count++] = ByteSpan{data, size};
     }
     batch.bytes += size;
     // Bounded by count and size: a batch never holds more than one buffer's worth of data.
@@ -49,11 +50,23 @@ void addToBatch(const FilterState& state, OutputBatch& batch, Line line) {
     }
 }
 
-void announceOptions(Handle guiOut) {
+void addLine(const FilterState& state, OutputBatch& batch, Line line) {
+    line.text[line.length] = '\n';
+    addToBatch(state, batch, line.text, line.length + 1);
+}
+
+void announceOptions(const FilterState& state, OutputBatch& batch) {
     for (const FilterOption& option : kOptions) {
-        // A GUI that cannot take these will fail on the "uciok" that follows, reported there.
-        writeHandle(guiOut, option.announcement.data(),
-                    static_cast<std::uint32_t>(option.announcement.size()));
+        addToBatch(state, batch, option.announcement.data(),
+                   static_cast<std::uint32_t>(option.announcement.size()));
+    }
+}
+
+// While a search runs the GUI gets its info lines in bulk; outside one, each batch is flushed.
+void flushBatch(const FilterState& state, OutputBatch& batch) {
+    writeBatch(state, batch);
+    if (state.searching.load() == 0) {
+        flushHandle(state.guiOut);
     }
 }
 
@@ -82,11 +95,11 @@ int runOutputRelay(FilterState& state) {
     for (;;) {
         Line line;
         if (!takeHeldLine(reader, line)) {
-            writeBatch(state, batch);
+            flushBatch(state, batch);
             line = readLine(reader, state.engineProcess);
         }
         if (state.quitting.load() != 0) {
-            writeBatch(state, batch);
+            flushBatch(state, batch);
             releaseLineReader(reader);
             return 0;
         }
@@ -94,8 +107,7 @@ int runOutputRelay(FilterState& state) {
             case OutputAction::drop:
                 continue;
             case OutputAction::announceOptions:
-                writeBatch(state, batch);
-                announceOptions(state.guiOut);
+                announceOptions(state, batch);
                 break;
             case OutputAction::endSearch:
                 endSearch(state);
@@ -103,12 +115,7 @@ int runOutputRelay(FilterState& state) {
             case OutputAction::forward:
                 break;
         }
-        addToBatch(state, batch, line);
-        // While a search runs the GUI gets its info lines in bulk; outside one, at once.
-        if (state.searching.load() == 0) {
-            writeBatch(state, batch);
-            flushHandle(state.guiOut);
-        }
+        addLine(state, batch, line);
     }
 }
 

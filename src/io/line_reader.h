@@ -26,7 +26,10 @@ struct Line {
     std::string_view view() const { return {text, length}; }
 };
 
-inline constexpr std::uint32_t kReaderCapacity = 10000;
+// The first capacity. A flood of engine output arrives in reads of up to this size, and each
+// read costs a wake-up and a system call: 64 KiB, the size of a default pipe, roughly halves
+// the CPU time per line against 10000 bytes, and larger buffers measured no better.
+inline constexpr std::uint32_t kReaderCapacity = 65536;
 
 // Space, tab, line feed, vertical tab, form feed and carriage return; nothing from 0x80 up.
 inline bool isWhiteSpace(char c) {

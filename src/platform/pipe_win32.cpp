@@ -4,14 +4,14 @@
 
 namespace kestrowan {
 
-bool createPipe(Handle& readEnd, Handle& writeEnd) {
+bool createPipe(Handle& readEnd, Handle& writeEnd, std::uint32_t size) {
     SECURITY_ATTRIBUTES attributes{};
     attributes.nLength = sizeof(attributes);
     attributes.lpSecurityDescriptor = nullptr;
     attributes.bInheritHandle = TRUE;
     HANDLE read = nullptr;
     HANDLE write = nullptr;
-    if (!CreatePipe(&read, &write, &attributes, 0)) {
+    if (!CreatePipe(&read, &write, &attributes, size)) {
         return false;
     }
     readEnd = reinterpret_cast<Handle>(read);
