@@ -21,7 +21,8 @@ std::string_view pending;
 // Stand-ins for the platform: each read brings a chunk of the fuzzer's choosing.
 std::int64_t readHandle(Handle, void* buffer, std::uint32_t size) {
     const std::size_t count = std::min<std::size_t>(
-        {provider->ConsumeIntegralInRange<std::uint32_t>(1, 30000), size, pending.size()});
+        {provider->ConsumeIntegralInRange<std::uint32_t>(1, 2 * kReaderCapacity), size,
+         pending.size()});
     std::memcpy(buffer, pending.data(), count);
     pending.remove_prefix(count);
     return static_cast<std::int64_t>(count);
@@ -65,8 +66,8 @@ using namespace kestrowan;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider random(data, size);
     provider = &random;
-    // Repeating the text lets small inputs reach lines longer than the buffer.
-    const unsigned repeat = random.ConsumeIntegralInRange<unsigned>(1, 64);
+    // Repeating the text lets small inputs reach lines of up to four first capacities.
+    const unsigned repeat = random.ConsumeIntegralInRange<unsigned>(1, 4 * kReaderCapacity / 1024);
     const std::string piece = random.ConsumeRandomLengthString(1024);
     std::string text;
     for (unsigned i = 0; i < repeat; ++i) {
