@@ -2,7 +2,8 @@
 // alone (direct), socat relaying it, and kestrowan relaying it. Measures round trip (twice:
 // as the scheduler places things, and with the driver and everything it starts on one CPU),
 // throughput, the relay's CPU and memory, idle CPU and start-up, in one run, and checks the
-// figures against kestrowan's goals.
+// figures against kestrowan's goals. Start-up is held against the cost of starting one program
+// on this machine, measured in the same run: spawn to exit of `kestrowan --version`.
 //
 //   kestrowan_gui_driver --kestrowan PATH --engine PATH [--socat PATH] [--lines N]
 //                        [--roundtrips N] [--runs N] [--starts N] [--cpu N] [--out DIR]
@@ -216,6 +217,19 @@ int firstAllowedCpu() {
 
 using Figures = std::map<std::string, double>;
 
+// Spawn to exit of `kestrowan --version`: what merely starting one more program costs here.
+double programStartMicros(const std::string& kestrowan) {
+    const Clock::time_point start = Clock::now();
+    Child child = spawn({kestrowan, "--version"});
+    close(child.toChild);
+    while (read(child.fromChild, child.buffer.data(), child.buffer.size()) > 0) {
+    }
+    close(child.fromChild);
+    int status = 0;
+    waitpid(child.pid, &status, 0);
+    return microsSince(start);
+}
+
 double startMicros(const Contender& contender) {
     const Clock::time_point start = Clock::now();
     Child child = spawn(contender.command);
@@ -261,10 +275,18 @@ Figures measure(const Contender& contender, const Options& options, std::vector<
                 std::vector<double>& oneCpuRtts) {
     Figures figures;
     std::vector<double> starts;
+    std::vector<double> programStarts;
     for (int i = 0; i < options.starts; ++i) {
         starts.push_back(startMicros(contender));
+        // Taken in turn with kestrowan's own starts, so that both see the same machine.
+        if (contender.isKestrowan) {
+            programStarts.push_back(programStartMicros(options.kestrowan));
+        }
     }
     figures["startup_us"] = median(starts);
+    if (contender.isKestrowan) {
+        figures["program_start_us"] = median(programStarts);
+    }
 
     {
         // Unpinned, each wake-up of a sleeping side mostly waits for the scheduler to bring a
@@ -398,17 +420,17 @@ int main(int argc, char** argv) try {
     auto m = [&](const char* contender, const char* figure) {
         return median(all[contender][figure]);
     };
-    std::printf("%-10s %14s %12s %14s %12s %12s %12s %13s %12s %12s\n", "contender",
+    std::printf("%-10s %14s %12s %14s %12s %12s %12s %13s %12s %12s %16s\n", "contender",
                 "rtt median us", "rtt p99 us", "1-CPU rtt us", "1-CPU p99 us", "lines/s",
-                "cpu ns/line", "peak RSS KiB", "idle cpu ms", "startup us");
+                "cpu ns/line", "peak RSS KiB", "idle cpu ms", "startup us", "program start us");
     for (const Contender& c : contenders) {
         const char* n = c.name.c_str();
-        std::printf("%-10s %14.1f %12.1f %14.1f %12.1f %12.0f %12.1f %13.0f %12.1f %12.0f\n", n,
-                    m(n, "rtt_median_us"), m(n, "rtt_p99_us"), m(n, "rtt1_median_us"),
+        std::printf("%-10s %14.1f %12.1f %14.1f %12.1f %12.0f %12.1f %13.0f %12.1f %12.0f %16.0f\n",
+                    n, m(n, "rtt_median_us"), m(n, "rtt_p99_us"), m(n, "rtt1_median_us"),
                     m(n, "rtt1_p99_us"), m(n, "lines_per_s"),
                     c.isRelay ? m(n, "cpu_ns_per_line") : 0.0,
                     c.isRelay ? m(n, "peak_rss_kib") : 0.0, c.isRelay ? m(n, "idle_cpu_ms") : 0.0,
-                    m(n, "startup_us"));
+                    m(n, "startup_us"), c.isKestrowan ? m(n, "program_start_us") : 0.0);
     }
     // The machine's speed drifts between runs, so each run's contenders are compared with
     // each other, and the goals read the median of those per-run comparisons.
@@ -430,23 +452,34 @@ int main(int argc, char** argv) try {
     const double cpuVsSocat = perRun("cpu_ns_per_line", "socat", false);
     const double rssVsSocat = perRun("peak_rss_kib", "socat", false);
     const double startupOverheadMs = perRun("startup_us", "direct", true) / 1e3;
+    const double programStartMs = m("kestrowan", "program_start_us") / 1e3;
+    // Per run: kestrowan's start-up overhead less that run's cost of starting one program.
+    std::vector<double> excess;
+    for (std::size_t run = 0; run < all["kestrowan"]["startup_us"].size(); ++run) {
+        excess.push_back((all["kestrowan"]["startup_us"][run] - all["direct"]["startup_us"][run] -
+                          all["kestrowan"]["program_start_us"][run]) /
+                         1e3);
+    }
+    const double startupExcessMs = median(excess);
     const Goal goals[] = {
         {"round-trip median <= socat", rttVsSocat <= 1.0},
         {"one-CPU round-trip median <= 0.7 x socat", oneCpuRttVsSocat <= 0.7},
         {"one-CPU round-trip median <= 3.5 x direct", oneCpuRttVsDirect <= 3.5},
         {"throughput >= 1.0 x socat", throughputVsSocat >= 1.0},
-        {"throughput >= 0.7 x direct", throughputVsDirect >= 0.7},
+        {"throughput >= 0.75 x direct", throughputVsDirect >= 0.75},
         {"relay CPU per line <= socat", cpuVsSocat <= 1.0},
         {"peak RSS <= socat", rssVsSocat <= 1.0},
         {"idle CPU == 0", m("kestrowan", "idle_cpu_ms") == 0},
-        {"start-up overhead <= 2 ms", startupOverheadMs <= 2.0},
+        {"start-up overhead <= one program start + 0.5 ms", startupExcessMs <= 0.5},
     };
     std::printf(
         "\nkestrowan vs socat: rtt %.2fx, one-CPU rtt %.2fx, throughput %.2fx, CPU per line "
         "%.2fx, peak RSS %.2fx; vs direct: rtt %.2fx, one-CPU rtt %.2fx, throughput %.2fx; "
-        "start-up overhead %.2f ms (medians of per-run figures; one CPU: CPU %d)\n",
+        "start-up overhead %.2f ms, one program start %.2f ms, overhead beyond it %.2f ms "
+        "(medians of per-run figures; one CPU: CPU %d)\n",
         rttVsSocat, oneCpuRttVsSocat, throughputVsSocat, cpuVsSocat, rssVsSocat, rttVsDirect,
-        oneCpuRttVsDirect, throughputVsDirect, startupOverheadMs, options.cpu);
+        oneCpuRttVsDirect, throughputVsDirect, startupOverheadMs, programStartMs, startupExcessMs,
+        options.cpu);
     bool allMet = true;
     for (const Goal& goal : goals) {
         std::printf("%s  %s\n", goal.met ? "met    " : "MISSED ", goal.text);
