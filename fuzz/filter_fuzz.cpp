@@ -21,8 +21,7 @@ std::string_view pending;
 // Stand-ins for the platform: each read brings a chunk of the fuzzer's choosing.
 std::int64_t readHandle(Handle, void* buffer, std::uint32_t size) {
     const std::size_t count = std::min<std::size_t>(
-        {provider->ConsumeIntegralInRange<std::uint32_t>(1, 2 * kReaderCapacity), size,
-         pending.size()});
+        provider->ConsumeIntegralInRange<std::uint32_t>(1, size), pending.size());
     std::memcpy(buffer, pending.data(), count);
     pending.remove_prefix(count);
     return static_cast<std::int64_t>(count);
