@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "io/line_reader.h"
 #include "platform/handle.h"
 
 namespace kestrowan {
@@ -22,6 +23,10 @@ struct FilterState {
     std::atomic<Handle> engineOutChildEnd{kNoHandle};
     Handle engineProcess = kNoHandle;
     Handle outputThread = kNoHandle;
+    // The output thread's reader, opened by the driver before the thread starts: a thread's
+    // first allocation makes the C library set up a heap of its own, several memory-map calls
+    // that would delay the engine's first answer.
+    LineReader engineOutput;
     // Searches started by "go" and not yet answered by "bestmove". A count, not a flag: the
     // answer to one search often arrives after the next "go" has gone out.
     std::atomic<std::int32_t> searching{0};

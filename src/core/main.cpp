@@ -8,6 +8,7 @@
 #include "engine/launch.h"
 #include "engine/watcher.h"
 #include "filter/relay.h"
+#include "filter/relay_io.h"
 #include "platform/system.h"
 #include "platform/thread.h"
 
@@ -56,6 +57,7 @@ int runFilter(int argc, char** argv) {
     FilterState state;
     launchEngine(state, argc, argv);
     terminateOnEndRequest(state.engineProcess);
+    openReader(state.engineOutput, state.engineOutRead, state.engineProcess);
     // Without either thread the GUI would never hear from the engine, or never hear that it
     // has gone.
     state.outputThread = startThread(outputThreadMain, &state, kOutputThreadStack);

@@ -89,8 +89,7 @@ void endSearch(FilterState& state) {
 }  // namespace
 
 int runOutputRelay(FilterState& state) {
-    LineReader reader;
-    openReader(reader, state.engineOutRead, state.engineProcess);
+    LineReader& reader = state.engineOutput;
     OutputBatch batch;
     std::int64_t lastNow = -1;
     for (;;) {
