@@ -3,7 +3,8 @@
 // as the scheduler places things, and with the driver and everything it starts on one CPU),
 // throughput, the relay's CPU and memory, idle CPU and start-up, in one run, and checks the
 // figures against kestrowan's goals. Start-up is held against the cost of starting one program
-// on this machine, measured in the same run: spawn to exit of `kestrowan --version`.
+// on this machine, measured in the same run: spawn to exit of `kestrowan --version`, taken in
+// turn with every contender's starts (--starts rounds of each).
 //
 //   kestrowan_gui_driver --kestrowan PATH --engine PATH [--socat PATH] [--lines N]
 //                        [--roundtrips N] [--runs N] [--starts N] [--cpu N] [--out DIR]
@@ -271,23 +272,46 @@ void measureRoundTrips(Child& child, const Options& options, const std::string& 
     rtts.insert(rtts.end(), samples.begin(), samples.end());
 }
 
+// Row `row` of a Williams square of order `n` (even): across its n rows, each position holds
+// each item once, and each item comes straight after each other item once.
+std::vector<std::size_t> williamsRow(std::size_t n, std::size_t row) {
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t step = i % 2 == 0 ? n - i / 2 : (i + 1) / 2;  // 0, 1, n-1, 2, n-2, ...
+        order.push_back((row + step) % n);
+    }
+    return order;
+}
+
+// The start of every contender and the yardstick, in rounds whose order is balanced: a start
+// pays for what ran just before it (a dying process, cold caches), and the machine drifts, so
+// all of them are taken side by side and none always follows the same one.
+void measureStarts(const std::vector<Contender>& contenders, const Options& options,
+                   std::map<std::string, Figures>& figures) {
+    const std::size_t yardstick = contenders.size();
+    std::size_t items = contenders.size() + 1;
+    items += items % 2;  // an odd count gets an idle slot, so that the square exists
+    std::vector<std::vector<double>> samples(items);
+    for (int round = 0; round < options.starts; ++round) {
+        for (const std::size_t item : williamsRow(items, static_cast<std::size_t>(round) % items)) {
+            if (item < contenders.size()) {
+                samples[item].push_back(startMicros(contenders[item]));
+            } else if (item == yardstick) {
+                samples[item].push_back(programStartMicros(options.kestrowan));
+            }
+        }
+    }
+    for (std::size_t i = 0; i < contenders.size(); ++i) {
+        figures[contenders[i].name]["startup_us"] = median(samples[i]);
+        if (contenders[i].isKestrowan) {
+            figures[contenders[i].name]["program_start_us"] = median(samples[yardstick]);
+        }
+    }
+}
+
 Figures measure(const Contender& contender, const Options& options, std::vector<double>& rtts,
                 std::vector<double>& oneCpuRtts) {
     Figures figures;
-    std::vector<double> starts;
-    std::vector<double> programStarts;
-    for (int i = 0; i < options.starts; ++i) {
-        starts.push_back(startMicros(contender));
-        // Taken in turn with kestrowan's own starts, so that both see the same machine.
-        if (contender.isKestrowan) {
-            programStarts.push_back(programStartMicros(options.kestrowan));
-        }
-    }
-    figures["startup_us"] = median(starts);
-    if (contender.isKestrowan) {
-        figures["program_start_us"] = median(programStarts);
-    }
-
     {
         // Unpinned, each wake-up of a sleeping side mostly waits for the scheduler to bring a
         // CPU out of idle; on one CPU a round trip costs the contender's own work and the
@@ -403,9 +427,12 @@ int main(int argc, char** argv) try {
     std::map<std::string, std::vector<double>> rtts;
     std::map<std::string, std::vector<double>> oneCpuRtts;
     for (int run = 1; run <= options.runs; ++run) {
+        std::map<std::string, Figures> runFigures;
+        measureStarts(contenders, options, runFigures);
         for (const Contender& contender : contenders) {
-            const Figures figures =
-                measure(contender, options, rtts[contender.name], oneCpuRtts[contender.name]);
+            Figures& figures = runFigures[contender.name];
+            figures.merge(
+                measure(contender, options, rtts[contender.name], oneCpuRtts[contender.name]));
             for (const auto& [figure, value] : figures) {
                 csv << run << ',' << contender.name << ',' << figure << ',' << value << '\n';
                 all[contender.name][figure].push_back(value);
