@@ -6,8 +6,13 @@
 // on this machine, measured in the same run: spawn to exit of `kestrowan --version`, taken in
 // turn with every contender's starts (--starts rounds of each).
 //
-//   kestrowan_gui_driver --kestrowan PATH --engine PATH [--socat PATH] [--lines N]
-//                        [--roundtrips N] [--runs N] [--starts N] [--cpu N] [--out DIR]
+//   kestrowan_gui_driver --kestrowan PATH --engine PATH [--baseline PATH] [--socat PATH]
+//                        [--lines N] [--roundtrips N] [--runs N] [--starts N] [--cpu N]
+//                        [--out DIR]
+//
+// --baseline adds another kestrowan build as a fourth contender, measured in the same runs and
+// rounds as the others, so that a change is held against the build before it on the same
+// machine at the same time.
 //
 // Writes DIR/results.csv (one row per run, contender and figure) and DIR/rtt-<contender>.dat
 // and DIR/rtt1-<contender>.dat (the round-trip CDFs, unpinned and on one CPU, of every run
@@ -169,6 +174,7 @@ struct Contender {
 
 struct Options {
     std::string kestrowan;
+    std::string baseline;
     std::string engine;
     std::string socat = "/usr/bin/socat";
     std::string out = ".";
@@ -176,7 +182,7 @@ struct Options {
     int roundtrips = 20000;
     int runs = 3;
     int starts = 60;  // rounds; a multiple of 4 completes the balanced order
-    int cpu = -1;  // the CPU for the one-CPU round trip; -1: the first one the driver may use
+    int cpu = -1;     // the CPU for the one-CPU round trip; -1: the first one the driver may use
 };
 
 // Confines the driver, and so every process it starts from now on, to `cpu`; returns the set
@@ -362,6 +368,8 @@ Options parse(int argc, char** argv) {
         const std::string value = argv[i + 1];
         if (flag == "--kestrowan")
             options.kestrowan = value;
+        else if (flag == "--baseline")
+            options.baseline = value;
         else if (flag == "--engine")
             options.engine = value;
         else if (flag == "--socat")
@@ -412,7 +420,7 @@ int main(int argc, char** argv) try {
     signal(SIGPIPE, SIG_IGN);
     const Options options = parse(argc, argv);
     const std::string engine = options.engine + " " + std::to_string(options.lines);
-    const std::vector<Contender> contenders = {
+    std::vector<Contender> contenders = {
         {"direct", {options.engine, std::to_string(options.lines)}, false, false},
         {"socat", {options.socat, "-", "EXEC:" + engine}, true, false},
         {"kestrowan",
@@ -420,6 +428,12 @@ int main(int argc, char** argv) try {
          true,
          true},
     };
+    if (!options.baseline.empty()) {
+        contenders.push_back({"baseline",
+                              {options.baseline, options.engine, std::to_string(options.lines)},
+                              true,
+                              true});
+    }
 
     std::ofstream csv(options.out + "/results.csv");
     csv << "run,contender,figure,value\n";
@@ -461,14 +475,18 @@ int main(int argc, char** argv) try {
     }
     // The machine's speed drifts between runs, so each run's contenders are compared with
     // each other, and the goals read the median of those per-run comparisons.
-    auto perRun = [&](const char* figure, const char* other, bool difference) {
-        const std::vector<double>& ours = all["kestrowan"][figure];
+    auto perRunOf = [&](const char* contender, const char* figure, const char* other,
+                        bool difference) {
+        const std::vector<double>& ours = all[contender][figure];
         const std::vector<double>& theirs = all[other][figure];
         std::vector<double> values;
         for (std::size_t run = 0; run < ours.size(); ++run) {
             values.push_back(difference ? ours[run] - theirs[run] : ours[run] / theirs[run]);
         }
         return median(values);
+    };
+    auto perRun = [&](const char* figure, const char* other, bool difference) {
+        return perRunOf("kestrowan", figure, other, difference);
     };
     const double rttVsSocat = perRun("rtt_median_us", "socat", false);
     const double rttVsDirect = perRun("rtt_median_us", "direct", false);
@@ -480,14 +498,17 @@ int main(int argc, char** argv) try {
     const double rssVsSocat = perRun("peak_rss_kib", "socat", false);
     const double startupOverheadMs = perRun("startup_us", "direct", true) / 1e3;
     const double programStartMs = m("kestrowan", "program_start_us") / 1e3;
-    // Per run: kestrowan's start-up overhead less that run's cost of starting one program.
-    std::vector<double> excess;
-    for (std::size_t run = 0; run < all["kestrowan"]["startup_us"].size(); ++run) {
-        excess.push_back((all["kestrowan"]["startup_us"][run] - all["direct"]["startup_us"][run] -
-                          all["kestrowan"]["program_start_us"][run]) /
-                         1e3);
-    }
-    const double startupExcessMs = median(excess);
+    // Per run: a build's start-up overhead less that run's cost of starting one program.
+    auto startupExcessMsOf = [&](const char* contender) {
+        std::vector<double> excess;
+        for (std::size_t run = 0; run < all[contender]["startup_us"].size(); ++run) {
+            excess.push_back((all[contender]["startup_us"][run] - all["direct"]["startup_us"][run] -
+                              all[contender]["program_start_us"][run]) /
+                             1e3);
+        }
+        return median(excess);
+    };
+    const double startupExcessMs = startupExcessMsOf("kestrowan");
     const Goal goals[] = {
         {"round-trip median <= socat", rttVsSocat <= 1.0},
         {"one-CPU round-trip median <= 0.7 x socat", oneCpuRttVsSocat <= 0.7},
@@ -507,6 +528,14 @@ int main(int argc, char** argv) try {
         rttVsSocat, oneCpuRttVsSocat, throughputVsSocat, cpuVsSocat, rssVsSocat, rttVsDirect,
         oneCpuRttVsDirect, throughputVsDirect, startupOverheadMs, programStartMs, startupExcessMs,
         options.cpu);
+    if (!options.baseline.empty()) {
+        std::printf(
+            "baseline vs direct: throughput %.2fx, start-up overhead %.2f ms, beyond one program "
+            "start %.2f ms; CPU per line %.2fx socat's\n",
+            perRunOf("baseline", "lines_per_s", "direct", false),
+            perRunOf("baseline", "startup_us", "direct", true) / 1e3, startupExcessMsOf("baseline"),
+            perRunOf("baseline", "cpu_ns_per_line", "socat", false));
+    }
     bool allMet = true;
     for (const Goal& goal : goals) {
         std::printf("%s  %s\n", goal.met ? "met    " : "MISSED ", goal.text);
