@@ -169,7 +169,9 @@ bool installStdFd(int from, int to) {
 bool waitChild(pid_t pid, std::uint32_t timeoutMs) {
     constexpr std::int64_t kLookAgainMs = 5;
     const bool unlimited = timeoutMs == UINT32_MAX;
-    const std::int64_t deadline = monotonicMs() + timeoutMs;
+    // The watcher's wait has no limit and starts beside the engine's start: a clock reading
+    // there would be the process's first, and fault in the clock's pages on that path.
+    const std::int64_t deadline = unlimited ? 0 : monotonicMs() + timeoutMs;
     for (;;) {
         siginfo_t info{};
         if (waitid(P_PID, static_cast<id_t>(pid), &info,
@@ -295,7 +297,9 @@ bool waitProcess(Handle process, std::uint32_t timeoutMs) {
         return waitChild(pid, timeoutMs);
     }
     const bool unlimited = timeoutMs == UINT32_MAX;
-    const std::int64_t deadline = monotonicMs() + timeoutMs;
+    // The watcher's wait has no limit and starts beside the engine's start: a clock reading
+    // there would be the process's first, and fault in the clock's pages on that path.
+    const std::int64_t deadline = unlimited ? 0 : monotonicMs() + timeoutMs;
     bool ended = false;
     for (;;) {
         int wait = -1;
