@@ -2,7 +2,7 @@
 #include "core/messages.h"
 #include "filter/protocol.h"
 #include "filter/relay.h"
-#include "filter/relay_io.h"
+#include "platform/handle.h"
 
 namespace kestrowan {
 

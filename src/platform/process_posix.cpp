@@ -163,15 +163,20 @@ bool installStdFd(int from, int to) {
     _exit(127);
 }
 
+// The clock reading at which a wait of `timeoutMs` ends; 0, and no reading, for a wait
+// without limit. The watcher's wait has none and starts beside the engine's start, where a
+// clock reading would be the process's first and fault in the clock's pages.
+std::int64_t deadlineAfter(std::uint32_t timeoutMs) {
+    return timeoutMs == UINT32_MAX ? 0 : monotonicMs() + timeoutMs;
+}
+
 // Without pidfds (older kernels, some sandboxes) the wait is on the child itself, which
 // WNOWAIT leaves unreaped. waitid sleeps in the kernel but knows no time limit, so a bounded
 // wait looks again every few milliseconds.
 bool waitChild(pid_t pid, std::uint32_t timeoutMs) {
     constexpr std::int64_t kLookAgainMs = 5;
     const bool unlimited = timeoutMs == UINT32_MAX;
-    // The watcher's wait has no limit and starts beside the engine's start: a clock reading
-    // there would be the process's first, and fault in the clock's pages on that path.
-    const std::int64_t deadline = unlimited ? 0 : monotonicMs() + timeoutMs;
+    const std::int64_t deadline = deadlineAfter(timeoutMs);
     for (;;) {
         siginfo_t info{};
         if (waitid(P_PID, static_cast<id_t>(pid), &info,
@@ -297,9 +302,7 @@ bool waitProcess(Handle process, std::uint32_t timeoutMs) {
         return waitChild(pid, timeoutMs);
     }
     const bool unlimited = timeoutMs == UINT32_MAX;
-    // The watcher's wait has no limit and starts beside the engine's start: a clock reading
-    // there would be the process's first, and fault in the clock's pages on that path.
-    const std::int64_t deadline = unlimited ? 0 : monotonicMs() + timeoutMs;
+    const std::int64_t deadline = deadlineAfter(timeoutMs);
     bool ended = false;
     for (;;) {
         int wait = -1;
