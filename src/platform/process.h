@@ -31,10 +31,13 @@ std::size_t commandLineLength(const std::string& commandLine);
 // exactly and the rest of the line is split at spaces and tabs; on Windows the child gets the
 // line as it is, all three taken as UTF-8 (WTF-8) and passed on in UTF-16. The child's standard
 // input and output are those last installed by setStdHandle; its standard error is the
-// filter's. Returns the process handle, or kNoHandle if it could not start.
+// filter's. The child leads a process group of its own (POSIX), or joins a job that ends with
+// the filter before it runs (Windows). Returns the process handle, or kNoHandle if it could not
+// start.
 Handle startProcess(const char* program, const char* commandLine, const char* workingDirectory);
 
-// Ends the process at once and unconditionally.
+// Ends the process at once and unconditionally, with all that it started in its group or job.
+// Async-signal-safe on POSIX.
 void terminateProcess(Handle process);
 
 // Waits up to `timeoutMs` milliseconds (all bits set: no limit) for the process to end.

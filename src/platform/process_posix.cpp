@@ -142,12 +142,15 @@ bool installStdFd(int from, int to) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    // Should the filter be killed outright, the engine goes with it. The check after it closes
+    // Should the filter be killed outright, the engine goes with it; what the engine started
+    // sees its input end, which is all a killed process can arrange. The check after it closes
     // the gap in which the filter died before the request was made.
     if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
         _exit(127);
     }
-    bool ok = installStdFd(input, 0) && installStdFd(output, 1);
+    // The engine leads a group of its own, so that a kill reaches whatever it starts: a launch
+    // script that does not exec leaves the real engine one level down.
+    bool ok = setpgid(0, 0) == 0 && installStdFd(input, 0) && installStdFd(output, 1);
     // The engine holds fds 0, 1 and 2 and nothing else, whatever the GUI left open in us.
     if (ok && report > 3) {
         ok = close_range(3, static_cast<unsigned>(report) - 1, 0) == 0;
@@ -283,11 +286,13 @@ Handle startProcess(const char* program, const char* commandLine, const char* wo
 }
 
 void terminateProcess(Handle process) {
-    // kill() reads 0 and -1 as "the group" and "everyone": never pass those on.
-    if (process <= 0) {
+    // As a group, 0 is our own and 1 would be init's, and -1 is everyone. The engine is never
+    // reaped while the filter runs (nothing here waits it away, and SIGCHLD is at its default),
+    // so its id, and with it the group's, cannot pass to another process before this kill.
+    if (process <= 1) {
         return;
     }
-    ::kill(static_cast<pid_t>(process), SIGKILL);
+    ::kill(-static_cast<pid_t>(process), SIGKILL);
 }
 
 bool waitProcess(Handle process, std::uint32_t timeoutMs) {

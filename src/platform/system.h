@@ -17,7 +17,8 @@ long lastErrorCode();
 void prepareProcess();
 
 // From now on, a request from outside to end the filter (SIGTERM, SIGHUP, SIGINT; a console
-// close on Windows) terminates `process` before the filter ends.
+// close on Windows) terminates `process` as terminateProcess does before the filter ends. On
+// POSIX such requests wait from prepareProcess until this call, so none slips in between.
 void terminateOnEndRequest(Handle process);
 
 // `text` (UTF-8) in the platform's text encoding for the error stream.

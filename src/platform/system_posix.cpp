@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -7,9 +8,34 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "platform/process.h"
 #include "platform/system.h"
 
 namespace kestrowan {
+
+namespace {
+
+// The requests to end that the filter answers by ending the engine first.
+constexpr int kEndRequests[] = {SIGTERM, SIGHUP, SIGINT};
+
+std::atomic<Handle> processToEnd{kNoHandle};
+
+void endProcessAndFilter(int signal) {
+    terminateProcess(processToEnd.load());
+    // The handler was reset on entry: the signal now ends the filter as it would have.
+    raise(signal);
+}
+
+void holdEndRequests(int how) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : kEndRequests) {
+        sigaddset(&signals, signal);
+    }
+    pthread_sigmask(how, &signals, nullptr);
+}
+
+}  // namespace
 
 std::int64_t monotonicMs() {
     timespec now{};
@@ -22,6 +48,10 @@ long lastErrorCode() {
 }
 
 void prepareProcess() {
+    // A request to end that came between the engine's start and the handler would end the
+    // filter by default and leave behind whatever the engine had started (the parent-death
+    // signal ends the engine alone). It waits until the handler knows the engine.
+    holdEndRequests(SIG_BLOCK);
     // A write to an engine that has ended must fail with EPIPE and end through the error exit,
     // not kill the filter without a word.
     std::signal(SIGPIPE, SIG_IGN);
@@ -42,30 +72,16 @@ void prepareProcess() {
     }
 }
 
-namespace {
-
-std::atomic<pid_t> processToEnd{0};
-
-void endProcessAndFilter(int signal) {
-    const pid_t process = processToEnd.load();
-    if (process > 0) {
-        kill(process, SIGKILL);
-    }
-    // The handler was reset on entry: the signal now ends the filter as it would have.
-    raise(signal);
-}
-
-}  // namespace
-
 void terminateOnEndRequest(Handle process) {
-    processToEnd.store(static_cast<pid_t>(process));
+    processToEnd.store(process);
     struct sigaction action {};
     action.sa_handler = endProcessAndFilter;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    for (int signal : kEndRequests) {
         sigaction(signal, &action, nullptr);
     }
+    holdEndRequests(SIG_UNBLOCK);
 }
 
 const char* nativeText(const char* text) {

@@ -54,6 +54,23 @@ stderr FEHLER 0; Lesefehler
 exit within=1000
 gone within=1000
 
+=== an engine that starts a child and then hangs goes with the child, after {E}
+for E quit, behind a launch script|Lesefehler, behind a launch script|SIGTERM, behind a launch script|quit|SIGKILL
+only {E:native|native|native|any|wine}
+file launch #!/bin/sh\ncd "$(dirname "$0")"\n"{engine}"\n
+run {E:{dir}/launch|{dir}/launch|{dir}/launch|{engine}|{engine}}
+engine start 0 !spawn
+engine go 60000 !stay
+engine quit 0 !stay
+engine eof 0 !stay
+> isready
+< readyok
+> go infinite
+{E:> quit|close-stdin|signal TERM|> quit|signal KILL}
+stderr {E:|Lesefehler|||}
+{E:exit|exit|gone|exit|gone} within=2500
+gone within=2500
+
 === the GUI having gone, the filter ends at its next write
 no-stdout
 > isready

@@ -49,14 +49,16 @@ def variants(name, steps):
             text = re.sub(r"\{%s:((?:[^{}]|\{\w+\})*)\}" % var, lambda m: m[1].split("|")[index], text)
             return text.replace("{%s}" % var, value)
         label = name if "{%s}" % var in name else f"{name} [{value or 'none'}]"
-        result.append((put(label), [(op, put(arg)) for op, arg in steps if op != "for"]))
+        result.append((put(label), [tuple(put(f"{op} {arg}").partition(" ")[::2])
+                                    for op, arg in steps if op != "for"]))
     return result
 
 
-def gone(pid):  # a zombie has ended: only its parent has yet to notice
-    with contextlib.suppress(OSError):
-        return open(f"/proc/{pid}/stat").read().split(")")[1].split()[0] == "Z"
-    return True
+def session(marker):  # every process a case started inherits its folder; a zombie shows none
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        with contextlib.suppress(OSError):
+            if marker in open(f"/proc/{pid}/environ", "rb").read().split(b"\0"):
+                yield int(pid)
 
 
 class Case:
@@ -99,6 +101,7 @@ class Case:
             path, _, content = arg.partition(" ")
             os.makedirs(os.path.dirname(os.path.join(self.dir, path)), exist_ok=True)
             open(os.path.join(self.dir, path), "wb").write(unescape(self.expand(content)))
+            os.chmod(os.path.join(self.dir, path), 0o755 if content.startswith("#!") else 0o644)
         elif op in ("run", "command"):
             words = [self.expand(w) for w in shlex.split(arg)]
             self.args, self.command = (words, None) if op == "run" else (None, words)
@@ -193,12 +196,13 @@ class Case:
             [reader.join(DEADLINE) for reader in self.readers]
             if not self.loose and self.cursor < len(self.lines):
                 raise AssertionError(f"more output: {self.lines[self.cursor][:200]!r}")
-        elif op == "gone" and not WINE:
-            pids = [int(line[5:]) for line in self.log() if line.startswith(b"#pid ")]
-            while not all(gone(pid) for pid in pids):
+        elif op == "gone":  # under Wine too: a Windows process is a process here as well
+            while pids := list(session(f"KESTROWAN_TEST_DIR={self.dir}".encode())):
                 if time.monotonic() > self.mark + within:
-                    [os.kill(pid, signal.SIGKILL) for pid in pids]
-                    raise AssertionError(f"engine {pids} still running")
+                    for pid in pids:
+                        with contextlib.suppress(OSError):
+                            os.kill(pid, signal.SIGKILL)
+                    raise AssertionError(f"processes {pids} of the case still running")
                 time.sleep(0.01)
         elif op not in ("stderr", "received", "argv", "log", "gone"):
             raise AssertionError("unknown step " + op)

@@ -4,7 +4,7 @@
 // <dir>/engine.script: entries "<word> <delay-ms> <length>", a line feed and <length> bytes, run
 // in order when a command with that first word arrives ("start": at start-up, "eof": at the end
 // of input), each <delay-ms> after it came. The bytes are written in one write; "!exit" ends the
-// engine instead, "!stay" does nothing.
+// engine instead, "!stay" does nothing, "!spawn" starts a copy that only waits ("--hang").
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,16 +21,28 @@
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
-#define getpid _getpid
+#include <windows.h>
 #define main wmain  // with -municode: the arguments as the UTF-16 command line has them
 using Char = wchar_t;
 const std::string proc = "";  // under Wine, /proc would show the Wine process
 // Bytes as they are, as on POSIX: no CR LF translation, no end of input at Ctrl-Z.
 const bool binaryStreams = _setmode(0, _O_BINARY) != -1 && _setmode(1, _O_BINARY) != -1;
+void spawnHanging() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    _wspawnl(_P_NOWAIT, self, L"child", L"--hang", nullptr);
+}
 #else
+#include <spawn.h>
 #include <unistd.h>
 using Char = char;
 const std::string proc = "/proc/self";
+void spawnHanging() {
+    char name[] = "child", hang[] = "--hang";
+    char* args[] = {name, hang, nullptr};
+    pid_t pid = 0;
+    posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, args, environ);
+}
 #endif
 
 namespace {
@@ -48,6 +60,8 @@ void say(const std::string& text) {
     if (text == "!exit") {
         log("#exit");
         std::_Exit(0);
+    } else if (text == "!spawn") {
+        spawnHanging();
     } else if (text != "!stay") {
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
@@ -69,8 +83,7 @@ std::string utf8(const std::filesystem::path& path) {
 }
 
 void logStart(const std::vector<std::filesystem::path>& args) {
-    log("#pid " + std::to_string(getpid()) + "\n#argv0 " + utf8(args[0]) + "\n#cwd " +
-        utf8(std::filesystem::current_path()));
+    log("#argv0 " + utf8(args[0]) + "\n#cwd " + utf8(std::filesystem::current_path()));
     for (std::size_t i = 1; i < args.size(); ++i) {
         log("#arg " + utf8(args[i]));
     }
@@ -91,6 +104,10 @@ void logStart(const std::vector<std::filesystem::path>& args) {
 }  // namespace
 
 int main(int argc, Char** argv) {
+    if (argc == 2 && std::filesystem::path(argv[1]) == "--hang") {
+        std::this_thread::sleep_for(std::chrono::seconds(60));
+        return 0;
+    }
     dir = std::getenv("KESTROWAN_TEST_DIR") != nullptr ? std::getenv("KESTROWAN_TEST_DIR") : "";
     std::stringstream entries;
     entries << std::ifstream(dir + "/engine.script", std::ios::binary).rdbuf();
