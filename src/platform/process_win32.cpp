@@ -27,9 +27,10 @@ namespace {
 
 // Every engine joins one job that ends its processes when its last handle closes, which is
 // when this process ends, however it ends: a GUI that kills the filter outright kills the
-// engine with it. The handle is never closed on purpose.
-void joinKillOnCloseJob(HANDLE process) {
-    static HANDLE job = [] {
+// engine with it, and all it started. Null where no job could be made. The handle is never
+// closed on purpose.
+HANDLE engineJob() {
+    static const HANDLE job = [] {
         HANDLE created = CreateJobObjectA(nullptr, nullptr);
         if (created != nullptr) {
             JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
@@ -39,10 +40,7 @@ void joinKillOnCloseJob(HANDLE process) {
         }
         return created;
     }();
-    // Without a job the engine still ends with every exit the filter takes itself.
-    if (job != nullptr) {
-        AssignProcessToJobObject(job, process);
-    }
+    return job;
 }
 
 }  // namespace
@@ -58,12 +56,26 @@ Handle startProcess(const char* program, const char* commandLine, const char* wo
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        directory.empty() ? nullptr : directory.c_str(), &startup, &info)) {
+    // Suspended until it has joined the job: an engine that starts a process of its own at once
+    // would otherwise start it outside. Where it cannot join (a system without nested jobs, the
+    // filter in a GUI's job), it runs all the same, and the filter ends it on every exit it takes.
+    if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                        nullptr, directory.empty() ? nullptr : directory.c_str(), &startup,
+                        &info)) {
         return kNoHandle;
     }
+    if (engineJob() != nullptr) {
+        AssignProcessToJobObject(engineJob(), info.hProcess);
+    }
+    const bool resumed = ResumeThread(info.hThread) != static_cast<DWORD>(-1);
     CloseHandle(info.hThread);
-    joinKillOnCloseJob(info.hProcess);
+    if (!resumed) {
+        const DWORD error = GetLastError();
+        TerminateProcess(info.hProcess, 0);
+        CloseHandle(info.hProcess);
+        SetLastError(error);
+        return kNoHandle;
+    }
     return reinterpret_cast<Handle>(info.hProcess);
 }
 
@@ -73,6 +85,11 @@ void terminateProcess(Handle process) {
         return;
     }
     TerminateProcess(reinterpret_cast<HANDLE>(process), 0);
+    // The job holds whatever the engine started, and nothing else; it is empty where the engine
+    // could not join it.
+    if (engineJob() != nullptr) {
+        TerminateJobObject(engineJob(), 0);
+    }
 }
 
 bool waitProcess(Handle process, std::uint32_t timeoutMs) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/process.h"
 #include "platform/system.h"
 #include "platform/wide_win32.h"
 
@@ -20,15 +21,12 @@ namespace kestrowan {
 
 namespace {
 
-std::atomic<HANDLE> processToEnd{nullptr};
+std::atomic<Handle> processToEnd{kNoHandle};
 
 // Runs on a thread of its own that the system starts for the event. Returning FALSE hands the
 // event on to the default handler, which ends the filter.
 BOOL WINAPI endProcessFirst(DWORD) {
-    const HANDLE process = processToEnd.load();
-    if (process != nullptr) {
-        TerminateProcess(process, 0);
-    }
+    terminateProcess(processToEnd.load());
     return FALSE;
 }
 
@@ -74,7 +72,7 @@ void prepareProcess() {
 // Ctrl+C, Ctrl+Break, closing the console window, logoff and shutdown all come through the
 // console control handler; an engine left behind would hold on to its console and its memory.
 void terminateOnEndRequest(Handle process) {
-    processToEnd.store(process == kNoHandle ? nullptr : reinterpret_cast<HANDLE>(process));
+    processToEnd.store(process);
     SetConsoleCtrlHandler(endProcessFirst, TRUE);
 }
 
