@@ -36,11 +36,14 @@
 === by default plain info is held 300 ms after go, currmove info 1500 ms
 alone
 # Each line is 300 ms or more from the edge of a window that holds it, and the windows start
-# before the engine sees go: a late line cannot fall into a window.
+# before the engine sees go: a late line cannot fall into a window. The engine is up before go,
+# so that its start, slow on a loaded machine, takes nothing from the first window.
 engine go 0 info depth 1 score cp 20
 engine go 550 info depth 2 score cp 25
 engine go 1200 info currmove e2e4 currmovenumber 1
 engine go 2000 info currmove d2d4 currmovenumber 2\nbestmove d2d4
+> isready
+< readyok
 > go wtime 1000 btime 1000
 < info depth 2 score cp 25
 < info currmove d2d4 currmovenumber 2
