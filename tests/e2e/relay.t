@@ -3,10 +3,12 @@
 #                     {enginedir}, {dir} (the case's folder), {fill:N} (an argument that makes
 #                     the engine's command line N characters long), {c*N} (c, N times)
 #   engine W D TEXT   the scripted engine writes TEXT and a line feed (none after a final \c;
-#                     "!exit": it ends) D ms after a command with the first word W came
+#                     "!exit": it ends; "!spawn": it starts a copy of itself that only waits)
+#                     D ms after a command with the first word W came
 #   engine-at PATH    the engine is a copy at PATH in the case's folder
-#   file PATH TEXT, cwd PATH, env N=V, odd (start with odd signals and stray descriptors),
-#   no-stdout (the GUI has gone), command ARGS (run that instead of the filter),
+#   file PATH TEXT (executable if it starts with #!), cwd PATH, env N=V, odd (start with odd
+#   signals and stray descriptors), no-stdout (the GUI has gone), command ARGS (run that
+#   instead of the filter),
 #   only native|wine|full|any, needs FILES, alone (run after the others, one at a time)
 #   > TEXT            the GUI sends a line (>raw: bytes, no line feed); close-stdin,
 #                     signal NAME
@@ -17,7 +19,10 @@
 #                     "< readyok", "> quit" and "exit".
 #   stderr MSG        the one error line (exact if MSG starts with "FEHLER"; else any code)
 #   received A|B|...  the lines the engine received, in all and in order
-#   argv WORDS, log LINE|..., gone within=MS   the engine's arguments, lines of its log, its end
+#   argv WORDS, log LINE|..., gone within=MS   the engine's arguments, lines of its log, the end
+#                     of every process the case started, at any depth (checked after every case)
+#   for V A|B|C       a case for each value: {V} is the value, {V:a|b|c} the matching one, in
+#                     any step, its first word included
 # Texts take \n \r \t \0 \\ \xHH.
 
 === every uciok comes after the filter's five options
