@@ -17,25 +17,8 @@ fail() {
     exit 1
 }
 
-installed() {
-    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
-}
-
-packages=(cmake ninja-build python3 procps g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-    wine wine32:i386 wine64)
-missing=()
-for package in "${packages[@]}"; do
-    installed "$package" || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "stage-windows: installing ${missing[*]}"
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        dpkg --add-architecture i386
-    fi
-    apt-get update -q </dev/null
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
-        "${missing[@]}" </dev/null
-fi
+tools/install-deps cmake ninja-build python3 procps g++-mingw-w64-i686-posix \
+    g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
 
 # Debian's wine wrapper picks the 32-bit loader whenever it is installed, runnable or not, so
 # the loaders are named directly.
