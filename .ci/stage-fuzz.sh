@@ -3,7 +3,7 @@
 # sanitizer report or a leak fails the stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps clang libclang-rt-14-dev
+tools/install-deps cmake ninja-build clang libclang-rt-14-dev
 seconds="${FUZZ_SECONDS:-60}"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
