@@ -4,12 +4,12 @@
 for P with pidfd|without
 env LD_PRELOAD={P:|{nopidfd}}
 engine quit 0 readyok
-engine quit 300 !exit
+engine quit 550 !exit
 > isready
 < readyok
 > quit
 > isready
-exit after=200 within=1500
+exit after=150 within=1500
 received isready|quit
 log #exit
 
