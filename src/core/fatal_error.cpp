@@ -36,14 +36,21 @@ void finishProcess() {
 void fatalError(const char* message, Handle engineProcess) {
     // Fetched before anything else can overwrite it.
     const long code = lastErrorCode();
+    fatalError(code, message, engineProcess);
+}
+
+void fatalError(long code, const char* message, Handle engineProcess, std::uint32_t lineMs) {
     if (!claimProcessEnd()) {
         waitForProcessEnd();
     }
-    std::fprintf(stderr, "info string Kestrowan: FEHLER %ld; %s\n", code, nativeText(message));
-    std::fflush(stderr);
+    char line[512];
+    std::snprintf(line, sizeof line, "info string Kestrowan: FEHLER %ld; %s\n", code, message);
+    // The engine goes first. It shares the standard error, and may have filled it for a GUI that
+    // never reads it: a line written first could wait there with the engine still running.
     if (engineProcess != kNoHandle) {
         terminateProcess(engineProcess);
     }
+    writeErrorLine(line, lineMs);
     exitProcess(0);
 }
 

@@ -26,6 +26,12 @@ std::int64_t readHandle(Handle handle, void* buffer, std::uint32_t size);
 // Returns the count written, which is less than `size` only after a failure or a stall.
 std::int64_t writeHandle(Handle handle, const void* data, std::uint32_t size);
 
+// Writes as writeHandle does, but gives up once `timeoutMs` milliseconds (all bits set: no
+// limit) have passed before the whole of it was taken. Returns the count written, which is
+// less than `size` after a failure, a stall or the time running out.
+std::int64_t writeHandleWithin(Handle handle, const void* data, std::uint32_t size,
+                               std::uint32_t timeoutMs);
+
 struct ByteSpan {
     const char* data;
     std::uint32_t size;

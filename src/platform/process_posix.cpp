@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/signals_posix.h"
 #include "platform/system.h"
 
 namespace kestrowan {
@@ -92,46 +94,108 @@ bool installStdFd(int from, int to) {
     return dup2(from, to) == to;
 }
 
-// The signals that are ignored or handled here (bit n - 1 for signal n), or all of them where
-// the kernel does not say. The engine's start waits for the child to reset them, and a reset
-// of every signal, each a system call, costs some 75 microseconds on a virtual machine. Kept
-// out of line: inlined, its locals would live across the vfork.
-[[gnu::noinline]] std::uint64_t nonDefaultSignals() {
-    constexpr std::uint64_t kAll = ~std::uint64_t{0};
-    const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return kAll;
-    }
+// What the child does with each signal (bit n - 1 for signal n) before it executes the engine.
+struct ChildSignals {
+    std::uint64_t reset;   // back to the default
+    std::uint64_t ignore;  // ignored, as they were when the filter started
+};
+
+// The signals that are ignored or handled here, read from the kernel's status of the process
+// in one go, or asked one by one where it does not say. The engine's start waits for the child
+// to set them, and setting every signal, each a system call, costs some 75 microseconds on a
+// virtual machine. Kept out of line: inlined, its locals would live across the vfork.
+[[gnu::noinline]] ChildSignals childSignals() {
+    std::uint64_t masks[2] = {};  // ignored, handled
+    const char* fields[2] = {"\nSigIgn:", "\nSigCgt:"};
     char status[4096];
-    const ssize_t size = read(fd, status, sizeof status - 1);
-    close(fd);
-    status[size > 0 ? size : 0] = '\0';
-    std::uint64_t signals = 0;
-    for (const char* field : {"\nSigIgn:", "\nSigCgt:"}) {
-        const char* line = std::strstr(status, field);
-        if (line == nullptr) {
-            return kAll;
-        }
-        signals |= std::strtoull(line + std::strlen(field), nullptr, 16);
+    const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    const ssize_t size = fd < 0 ? 0 : read(fd, status, sizeof status - 1);
+    if (fd >= 0) {
+        close(fd);
     }
-    return signals;
+    status[size > 0 ? size : 0] = '\0';
+    for (int i = 0; i < 2; ++i) {
+        const char* line = std::strstr(status, fields[i]);
+        if (line == nullptr) {
+            masks[0] = masks[1] = 0;
+            for (int signal = 1; signal <= 64 && signal < NSIG; ++signal) {
+                struct sigaction current {};
+                if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_DFL) {
+                    masks[current.sa_handler == SIG_IGN ? 0 : 1] |= std::uint64_t{1}
+                                                                    << (signal - 1);
+                }
+            }
+            break;
+        }
+        masks[i] = std::strtoull(line + std::strlen(fields[i]), nullptr, 16);
+    }
+    const std::uint64_t ignore = signalsLeftIgnored(masks[0]);
+    // A signal that is ignored and stays so needs no call.
+    return {(masks[0] | masks[1] | ignore) & ~(ignore & masks[0]), ignore};
+}
+
+// Closes every descriptor from 3 up but `keep`, one at a time, where close_range is missing (a
+// kernel before 5.9, a sandbox that does not know the call). The open ones are read from
+// /proc/self/fd, which is read again from its start until a pass finds nothing to close: closing
+// while reading may move entries. Without /proc, every number up to `limit` is tried.
+void closeOneByOne(int keep, int limit) {
+    const int directory = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directory < 0) {
+        for (int fd = 3; fd < limit; ++fd) {
+            if (fd != keep) {
+                close(fd);
+            }
+        }
+        return;
+    }
+    for (bool closed = true; closed;) {
+        closed = false;
+        lseek(directory, 0, SEEK_SET);
+        alignas(dirent64) char entries[4096];
+        long size = 0;
+        while ((size = syscall(SYS_getdents64, directory, entries, sizeof entries)) > 0) {
+            for (long offset = 0; offset < size;) {
+                const auto* entry = reinterpret_cast<const dirent64*>(entries + offset);
+                offset += entry->d_reclen;
+                int fd = 0;
+                const char* digit = entry->d_name;
+                for (; *digit >= '0' && *digit <= '9'; ++digit) {
+                    fd = fd * 10 + (*digit - '0');
+                }
+                if (*digit == '\0' && digit != entry->d_name && fd > 2 && fd != keep &&
+                    fd != directory) {
+                    closed = close(fd) == 0 || closed;
+                }
+            }
+        }
+    }
+    close(directory);
+}
+
+// The engine holds fds 0, 1 and 2 and nothing else, whatever the GUI left open in us.
+void closeOtherDescriptors(int keep, int limit) {
+    const bool below = keep <= 3 || close_range(3, static_cast<unsigned>(keep) - 1, 0) == 0;
+    if (!below || close_range(static_cast<unsigned>(keep) + 1, ~0U, 0) != 0) {
+        closeOneByOne(keep, limit);
+    }
 }
 
 // Runs in the child between vfork and exec, on the parent's memory: only async-signal-safe
 // calls, and nothing that writes to memory the parent uses. A failure is sent
 // to the parent through `report`, which closes on a successful exec.
 [[noreturn]] void execChild(const char* path, char* const* argv, const char* workingDirectory,
-                            int input, int output, int report, pid_t parent,
-                            std::uint64_t nonDefault) {
-    // The filter ignores SIGPIPE and may handle other signals; the engine starts with every
-    // default back in place and nothing blocked.
-    struct sigaction defaults {};
-    defaults.sa_handler = SIG_DFL;
+                            int input, int output, int report, pid_t parent, ChildSignals signals,
+                            int descriptorLimit) {
+    // The filter ignores SIGPIPE and may handle other signals; the engine starts with the
+    // dispositions that the filter was started with and nothing blocked.
     for (int signal = 1; signal < NSIG; ++signal) {
-        if (signal <= 64 && ((nonDefault >> (signal - 1)) & 1) == 0) {
+        const bool ignore = signal <= 64 && ((signals.ignore >> (signal - 1)) & 1) != 0;
+        if (signal <= 64 && ((signals.reset >> (signal - 1)) & 1) == 0) {
             continue;
         }
-        if (sigaction(signal, &defaults, nullptr) != 0 && errno == EINVAL) {
+        struct sigaction action {};
+        action.sa_handler = ignore ? SIG_IGN : SIG_DFL;
+        if (sigaction(signal, &action, nullptr) != 0 && errno == EINVAL && !ignore) {
             // The C library keeps a few signals for itself and refuses them, though it may have
             // inherited them ignored. The kernel takes them: an all-zero action is SIG_DFL with
             // no flags and an empty mask whatever the architecture's layout of it.
@@ -151,11 +215,9 @@ bool installStdFd(int from, int to) {
     // The engine leads a group of its own, so that a kill reaches whatever it starts: a launch
     // script that does not exec leaves the real engine one level down.
     bool ok = setpgid(0, 0) == 0 && installStdFd(input, 0) && installStdFd(output, 1);
-    // The engine holds fds 0, 1 and 2 and nothing else, whatever the GUI left open in us.
-    if (ok && report > 3) {
-        ok = close_range(3, static_cast<unsigned>(report) - 1, 0) == 0;
+    if (ok) {
+        closeOtherDescriptors(report, descriptorLimit);
     }
-    ok = ok && close_range(static_cast<unsigned>(report) + 1, ~0U, 0) == 0;
     ok = ok && (workingDirectory[0] == '\0' || chdir(workingDirectory) == 0);
     if (ok) {
         execv(path, argv);
@@ -245,7 +307,10 @@ Handle startProcess(const char* program, const char* commandLine, const char* wo
     const int input = static_cast<int>(stdHandle(StdStream::input));
     const int output = static_cast<int>(stdHandle(StdStream::output));
     const pid_t parent = getpid();
-    const std::uint64_t nonDefault = nonDefaultSignals();
+    const ChildSignals signals = childSignals();
+    const long openMax = sysconf(_SC_OPEN_MAX);
+    const int descriptorLimit =
+        openMax > 0 && openMax < INT_MAX ? static_cast<int>(openMax) : 65536;
     // vfork shares our memory until the exec, which spares copying the page tables on every
     // engine start. No handler of ours may run in the child meanwhile, so every signal stays
     // blocked until the child has set the defaults back.
@@ -259,7 +324,7 @@ Handle startProcess(const char* program, const char* commandLine, const char* wo
     const pid_t pid = vfork();
     if (pid == 0) {
         execChild(path.c_str(), argv.data(), workingDirectory, input, output, report[1], parent,
-                  nonDefault);
+                  signals, descriptorLimit);
     }
     const int forkError = errno;
     errno = callerError;

@@ -21,8 +21,10 @@ void prepareProcess();
 // POSIX such requests wait from prepareProcess until this call, so none slips in between.
 void terminateOnEndRequest(Handle process);
 
-// `text` (UTF-8) in the platform's text encoding for the error stream.
-const char* nativeText(const char* text);
+// Writes `line` (UTF-8, ending in one line feed) to standard error in the platform's text
+// encoding and line end: Windows-1252 and CR LF on Windows. Gives up after `timeoutMs`, so
+// that a standard error that nobody reads cannot hold the filter.
+void writeErrorLine(const char* line, std::uint32_t timeoutMs);
 
 // Ends the process with `status` once the C streams are flushed. Other threads may be blocked
 // in a read or a wait at that moment, and nothing they hold is released first.

@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/process.h"
+#include "platform/signals_posix.h"
 #include "platform/system.h"
 
 namespace kestrowan {
@@ -17,6 +19,16 @@ namespace {
 
 // The requests to end that the filter answers by ending the engine first.
 constexpr int kEndRequests[] = {SIGTERM, SIGHUP, SIGINT};
+
+// The signals whose dispositions the filter sets for itself, and of them, those that it found
+// ignored at its start (bit n - 1 for signal n). Those stay ignored.
+constexpr int kChangedSignals[] = {SIGPIPE, SIGCHLD, SIGTERM, SIGHUP, SIGINT};
+std::uint64_t changedSignals = 0;
+std::uint64_t ignoredAtStart = 0;
+
+constexpr std::uint64_t signalBit(int signal) {
+    return std::uint64_t{1} << (signal - 1);
+}
 
 std::atomic<Handle> processToEnd{kNoHandle};
 
@@ -47,7 +59,18 @@ long lastErrorCode() {
     return errno;
 }
 
+std::uint64_t signalsLeftIgnored(std::uint64_t ignoredNow) {
+    return (ignoredNow & ~changedSignals) | ignoredAtStart;
+}
+
 void prepareProcess() {
+    for (int signal : kChangedSignals) {
+        struct sigaction current {};
+        changedSignals |= signalBit(signal);
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+            ignoredAtStart |= signalBit(signal);
+        }
+    }
     // A request to end that came between the engine's start and the handler would end the
     // filter by default and leave behind whatever the engine had started (the parent-death
     // signal ends the engine alone). It waits until the handler knows the engine.
@@ -79,13 +102,18 @@ void terminateOnEndRequest(Handle process) {
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     for (int signal : kEndRequests) {
-        sigaction(signal, &action, nullptr);
+        // One that the filter's parent left ignored (nohup, a background job) stays ignored.
+        if ((ignoredAtStart & signalBit(signal)) == 0) {
+            sigaction(signal, &action, nullptr);
+        }
     }
     holdEndRequests(SIG_UNBLOCK);
 }
 
-const char* nativeText(const char* text) {
-    return text;  // UTF-8 is the text encoding here.
+void writeErrorLine(const char* line, std::uint32_t timeoutMs) {
+    // UTF-8 is the text encoding here, and a line feed the line end.
+    writeHandleWithin(STDERR_FILENO, line, static_cast<std::uint32_t>(std::strlen(line)),
+                      timeoutMs);
 }
 
 void exitProcess(int status) {

@@ -1,5 +1,3 @@
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 
 #include <atomic>
@@ -29,9 +27,6 @@ BOOL WINAPI endProcessFirst(DWORD) {
     terminateProcess(processToEnd.load());
     return FALSE;
 }
-
-// Longer than any message; a longer text would be cut, never overrun.
-char nativeBuffer[512];
 
 // The next code point of `text`, or '?' in place of an ill-formed sequence; a surrogate passes as
 // a code point of its own. The text ends in a NUL, which ends any sequence.
@@ -65,8 +60,8 @@ long lastErrorCode() {
 }
 
 void prepareProcess() {
-    // The C runtime then turns the error line's "\n" into the "\r\n" a Windows reader expects.
-    _setmode(_fileno(stderr), _O_TEXT);
+    // Nothing needed here: the error line goes to the handle in Windows' own line ends, so no C
+    // stream has to be put in text mode, and the console handler waits for the engine.
 }
 
 // Ctrl+C, Ctrl+Break, closing the console window, logoff and shutdown all come through the
@@ -77,17 +72,27 @@ void terminateOnEndRequest(Handle process) {
 }
 
 // Windows-1252 agrees with Latin-1 from 0xA0 up, which holds every letter the messages use;
-// anything outside that range has no place in this encoding and shows as '?'.
-const char* nativeText(const char* text) {
-    const auto* in = reinterpret_cast<const unsigned char*>(text);
-    std::size_t length = 0;
-    while (*in != '\0' && length + 1 < sizeof(nativeBuffer)) {
+// anything outside that range has no place in this encoding and shows as '?'. The line goes
+// to the handle, not through the C runtime's stderr: a write abandoned in the runtime would
+// keep its stream locked, and the exit flushes every stream.
+void writeErrorLine(const char* line, std::uint32_t timeoutMs) {
+    const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+    if (error == nullptr || error == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    // Longer than any line; a longer one would be cut, never overrun.
+    char native[1024];
+    std::uint32_t length = 0;
+    const auto* in = reinterpret_cast<const unsigned char*>(line);
+    while (*in != '\0' && length + 2 <= sizeof(native)) {
         const unsigned long codePoint = decodeUtf8(in);
         const bool representable = codePoint < 0x80 || (codePoint >= 0xA0 && codePoint <= 0xFF);
-        nativeBuffer[length++] = static_cast<char>(representable ? codePoint : '?');
+        if (codePoint == '\n') {
+            native[length++] = '\r';
+        }
+        native[length++] = static_cast<char>(representable ? codePoint : '?');
     }
-    nativeBuffer[length] = '\0';
-    return nativeBuffer;
+    writeHandleWithin(reinterpret_cast<Handle>(error), native, length, timeoutMs);
 }
 
 std::string narrowFromWide(std::wstring_view text) {
