@@ -82,8 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while (end > begin && isWhiteSpace(text[end - 1])) {
             --end;
         }
-        const Line line = readLine(reader, kNoHandle);
-        if (line.view() != std::string_view(text).substr(begin, end - begin) ||
+        Line line{};
+        if (!readLine(reader, line, kNoHandle) ||
+            line.view() != std::string_view(text).substr(begin, end - begin) ||
             line.text[line.length] != '\0' || brokenDecisions(std::string(line.view()), random)) {
             std::abort();
         }

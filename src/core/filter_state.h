@@ -11,6 +11,14 @@
 
 namespace kestrowan {
 
+// A line that no engine writes by chance: the output relay knows by it that everything the engine
+// wrote before it ended has been read, even while a process the engine started still holds the
+// pipe open, so that its end never comes.
+struct EndMarker {
+    char text[40] = {};
+    std::uint32_t length = 0;
+};
+
 // The handles are set by the driver before the output thread starts and never change after;
 // every field that the two relays share is atomic, as the record has no lock.
 struct FilterState {
@@ -30,7 +38,13 @@ struct FilterState {
     // Searches started by "go" and not yet answered by "bestmove". A count, not a flag: the
     // answer to one search often arrives after the next "go" has gone out.
     std::atomic<std::int32_t> searching{0};
+    // The session is ending: the GUI sent "quit" or closed its input. The output relay still
+    // passes on what the engine writes, but a GUI that has stopped reading is no error any more.
     std::atomic<std::int32_t> quitting{0};
+    // Set by the engine watcher once the engine has ended and the end marker below is final; the
+    // marker then follows the engine's last byte in its output pipe.
+    std::atomic<std::int32_t> engineEnded{0};
+    EndMarker endMarker;
     std::atomic<std::int64_t> currmoveDeadline{0};
     std::atomic<std::int64_t> infoDeadline{0};
     std::atomic<std::int32_t> timeCurrmove{1500};

@@ -71,12 +71,8 @@ int runFilter(int argc, char** argv) {
     }
     detachThread(watcher);
     runCommandRelay(state);
-    const Handle childEnd = state.engineOutChildEnd.exchange(kNoHandle);
-    if (childEnd != kNoHandle) {
-        closeHandle(childEnd);
-    }
-    closeHandle(state.engineOutRead);
-    closeHandle(state.engineInWrite);
+    // The pipe ends are left to the system, which closes them as the process ends: the output
+    // thread may still be in a write to a GUI that does not read, on a handle closed under it.
     finishProcess();
 }
 

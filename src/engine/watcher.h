@@ -1,4 +1,4 @@
-// Noticing at once that the engine has ended on its own.
+// Noticing at once that the engine has ended.
 #pragma once
 
 #include "core/filter_state.h"
@@ -6,10 +6,10 @@
 namespace kestrowan {
 
 // A thread's start routine; `state` is the FilterState. Waits for the engine to end, without
-// reaping it, and then lets go of the filter's own hold on the engine's output pipe. The
-// output relay then reads the rest of what the engine wrote, reaches the end of the pipe and
-// ends the filter through "Lesefehler", as the GUI would see it without the filter. The
-// engine's process id stays ours until the error exit, so terminating it can hit no other.
+// reaping it, ends whatever the engine started, and then writes the end marker into the
+// engine's output pipe and lets go of the filter's own hold on that pipe. The output relay then
+// passes on the rest of what the engine wrote and knows where it ends. The engine's process id
+// stays ours until the filter ends, so terminating it can hit no other.
 void watchEngine(void* state);
 
 }  // namespace kestrowan

@@ -1,4 +1,7 @@
+#include <algorithm>
+
 #include "core/fatal_error.h"
+#include "core/messages.h"
 #include "filter/protocol.h"
 #include "filter/relay.h"
 #include "filter/relay_io.h"
@@ -9,12 +12,14 @@ namespace kestrowan {
 
 namespace {
 
-// How long the output thread gets to notice the quit flag before the filter ends without it.
+// How long the output thread gets, once the engine's time is up, to pass on what it wrote.
 constexpr std::uint32_t kOutputThreadQuitMs = 300;
+constexpr std::uint32_t kNoLimit = UINT32_MAX;
 
 void forward(FilterState& state, Line line) {
+    // No flush: a write on a pipe reaches the engine as it is, and on Windows a flush would wait
+    // until the engine had read it all, which an engine deep in a search may not do for long.
     writeLine(state.engineInWrite, line, state.engineProcess);
-    flushHandle(state.engineInWrite);
 }
 
 void startSearch(FilterState& state) {
@@ -24,35 +29,42 @@ void startSearch(FilterState& state) {
     state.infoDeadline.store(now + state.timeInfo.load());
 }
 
-// "quit": wake the output relay, pass the command on, give the engine TimeQuit to end, then
-// give the output thread a moment.
-//
-// Neither write here is flushed. A flush waits until the reader has taken the bytes: the
-// output relay may already have seen the flag in a line it held and ended without reading the
-// wake-up, and an engine stuck in a search may not read "quit" for a long time or ever. Either
-// wait would keep TimeQuit from starting, and the engine from being ended.
-void quit(FilterState& state, Line line) {
-    state.quitting.store(1);
-    // The output relay blocks in its read; this line feed on the engine's output pipe wakes
-    // it to see the quit flag. Nothing depends on the write succeeding. Taking the handle
-    // first keeps the engine watcher from closing it under the write; it has no use after.
-    const Handle wakeEnd = state.engineOutChildEnd.exchange(kNoHandle);
-    if (wakeEnd != kNoHandle) {
-        const char lineFeed = '\n';
-        writeHandle(wakeEnd, &lineFeed, 1);
-        closeHandle(wakeEnd);
+// The milliseconds left of `limitMs` counted from `since`, and `extraMs` more.
+std::uint32_t timeLeft(std::int64_t since, std::uint32_t limitMs, std::uint32_t extraMs = 0) {
+    if (limitMs == kNoLimit) {
+        return kNoLimit;
     }
+    const std::int64_t left = since + limitMs + extraMs - nowMs();
+    return static_cast<std::uint32_t>(std::clamp<std::int64_t>(left, 0, kNoLimit - 1));
+}
 
-    writeLine(state.engineInWrite, line, state.engineProcess);
-
+// The session ends on "quit" (`quitLine`) or at the end of the GUI's input (null). Each step
+// is bounded by TimeQuit, counted from here, whatever the GUI and the engine do; the output
+// relay goes on meanwhile, so that the answers to everything the GUI sent reach it. Returns the
+// milliseconds left for a last word to the GUI.
+std::uint32_t endSession(FilterState& state, const Line* quitLine) {
+    const std::int64_t since = nowMs();
     // -1, all bits set, means no limit.
     const auto timeQuit = static_cast<std::uint32_t>(state.timeQuit.load());
-    if (!waitProcess(state.engineProcess, timeQuit)) {
+    state.quitting.store(1);
+    // 1. The engine hears of the end as it would without the filter: "quit", or the end of its
+    //    own input. An engine that reads nothing cannot hold the write past its time, and one
+    //    that has gone needs no "quit".
+    if (quitLine != nullptr) {
+        quitLine->text[quitLine->length] = '\n';
+        writeHandleWithin(state.engineInWrite, quitLine->text, quitLine->length + 1, timeQuit);
+    } else {
+        closeHandle(state.engineInWrite);
+        state.engineInWrite = kNoHandle;
+    }
+    // 2. It gets TimeQuit to end, and is ended then. Whatever it started goes with it either
+    //    way, from the engine watcher.
+    if (!waitProcess(state.engineProcess, timeLeft(since, timeQuit))) {
         terminateProcess(state.engineProcess);
     }
-    if (state.outputThread != kNoHandle) {
-        joinThread(state.outputThread, kOutputThreadQuitMs);
-    }
+    // 3. The output relay passes on the rest of what the engine wrote, as far as the GUI takes it.
+    joinThread(state.outputThread, timeLeft(since, timeQuit, kOutputThreadQuitMs));
+    return timeLeft(since, timeQuit, kOutputThreadQuitMs);
 }
 
 }  // namespace
@@ -61,7 +73,12 @@ void runCommandRelay(FilterState& state) {
     LineReader reader;
     openReader(reader, state.guiIn, state.engineProcess);
     for (;;) {
-        const Line line = readLine(reader, state.engineProcess);
+        Line line{};
+        if (!readLine(reader, line, state.engineProcess)) {
+            // Still the error it always was, told once the engine has had its time to end.
+            const std::uint32_t lineMs = endSession(state, nullptr);
+            fatalError(0, message::kReadError, state.engineProcess, lineMs);
+        }
         OptionSetting setting;
         switch (decideCommand(line.view(), state, setting)) {
             case CommandAction::setOption:
@@ -81,7 +98,7 @@ void runCommandRelay(FilterState& state) {
                 forward(state, line);
                 break;
             case CommandAction::quit:
-                quit(state, line);
+                endSession(state, &line);
                 releaseLineReader(reader);
                 return;
         }

@@ -19,14 +19,21 @@ struct OutputBatch {
     ByteSpan lines[kMaxBatch];
     std::uint32_t count = 0;
     std::uint32_t bytes = 0;
+    // The GUI has stopped reading while the session ends; what the engine still writes is read
+    // and let go, so that the engine is not held in a write while it finishes.
+    bool guiGone = false;
 };
 
 void writeBatch(const FilterState& state, OutputBatch& batch) {
     if (batch.count == 0) {
         return;
     }
-    if (writeHandleSpans(state.guiOut, batch.lines, batch.count) != batch.bytes) {
-        fatalError(message::kWriteError, state.engineProcess);
+    if (!batch.guiGone && writeHandleSpans(state.guiOut, batch.lines, batch.count) != batch.bytes) {
+        // A GUI that closes its end after "quit" or after its own end of input is done with us.
+        batch.guiGone = state.quitting.load() != 0;
+        if (!batch.guiGone) {
+            fatalError(message::kWriteError, state.engineProcess);
+        }
     }
     batch.count = 0;
     batch.bytes = 0;
@@ -66,7 +73,7 @@ void announceOptions(const FilterState& state, OutputBatch& batch) {
 // While a search runs the GUI gets its info lines in bulk; outside one, each batch is flushed.
 void flushBatch(const FilterState& state, OutputBatch& batch) {
     writeBatch(state, batch);
-    if (state.searching.load() == 0) {
+    if (state.searching.load() == 0 && !batch.guiGone) {
         flushHandle(state.guiOut);
     }
 }
@@ -86,6 +93,28 @@ void endSearch(FilterState& state) {
     }
 }
 
+// Only the watcher's marker ends a line with these bytes. A part line that the engine left
+// without its line feed sits in front of the marker, and goes with it, as at the pipe's end.
+bool isEndMarker(const FilterState& state, Line line) {
+    if (state.engineEnded.load() == 0) {
+        return false;
+    }
+    const EndMarker& marker = state.endMarker;
+    return line.view().ends_with(std::string_view(marker.text, marker.length));
+}
+
+// Everything that the engine wrote has been read and passed on. While the session ends, that is
+// what the relay waited for; before, the engine has ended without being asked, and the GUI
+// hears of it as it would hear of the end of the engine's output without the filter.
+int endOfEngineOutput(FilterState& state, OutputBatch& batch) {
+    flushBatch(state, batch);
+    if (state.quitting.load() == 0) {
+        fatalError(0, message::kReadError, state.engineProcess);
+    }
+    releaseLineReader(state.engineOutput);
+    return 0;
+}
+
 }  // namespace
 
 int runOutputRelay(FilterState& state) {
@@ -96,15 +125,15 @@ int runOutputRelay(FilterState& state) {
     // use in the process, which faults in the clock's pages.
     std::int64_t lastNow = 0;
     for (;;) {
-        Line line;
+        Line line{};
         if (!takeHeldLine(reader, line)) {
             flushBatch(state, batch);
-            line = readLine(reader, state.engineProcess);
+            if (!readLine(reader, line, state.engineProcess)) {
+                return endOfEngineOutput(state, batch);
+            }
         }
-        if (state.quitting.load() != 0) {
-            flushBatch(state, batch);
-            releaseLineReader(reader);
-            return 0;
+        if (isEndMarker(state, line)) {
+            return endOfEngineOutput(state, batch);
         }
         switch (decideOutput(line.view(), state, timeForDecision(state, lastNow))) {
             case OutputAction::drop:

@@ -67,10 +67,9 @@ void releaseLineReader(LineReader& reader) {
     reader = LineReader{};
 }
 
-Line readLine(LineReader& reader, Handle engineProcess) {
-    Line line{};
+bool readLine(LineReader& reader, Line& line, Handle engineProcess) {
     if (takeHeldLine(reader, line)) {
-        return line;
+        return true;
     }
     if (reader.length > reader.start) {
         if (reader.start > 0) {
@@ -88,13 +87,16 @@ Line readLine(LineReader& reader, Handle engineProcess) {
     for (;;) {
         std::int64_t count = readHandle(reader.handle, reader.buffer + reader.length,
                                         reader.capacity - reader.length);
-        if (count <= 0) {
+        if (count < 0) {
             fatalError(message::kReadError, engineProcess);
+        }
+        if (count == 0) {
+            return false;
         }
         reader.length += static_cast<std::uint32_t>(count);
         reader.buffer[reader.length] = '\0';
         if (takeLine(reader, searched, line)) {
-            return line;
+            return true;
         }
         searched = reader.length;
         if (reader.length == reader.capacity) {

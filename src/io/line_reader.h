@@ -44,8 +44,9 @@ void releaseLineReader(LineReader& reader);
 // stay in place until a call to readLine.
 bool takeHeldLine(LineReader& reader, Line& line);
 
-// Blocks until a whole line is held and returns it; valid until the next call on the reader.
-// End of stream and read failures end the filter with "Lesefehler".
-Line readLine(LineReader& reader, Handle engineProcess);
+// Blocks until a whole line is held and hands it out; valid until the next call on the reader.
+// Returns false at the end of the stream, where a part line without its line feed is let go; a
+// read failure ends the filter with "Lesefehler".
+bool readLine(LineReader& reader, Line& line, Handle engineProcess);
 
 }  // namespace kestrowan

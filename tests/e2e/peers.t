@@ -18,6 +18,14 @@ run {E}
 <~ ^info .*depth
 <~ ^bestmove [a-h][1-8][a-h][1-8]
 
+=== Stockfish handed a search and quit at once answers with its move
+only native
+needs /usr/games/stockfish
+run /usr/games/stockfish
+>raw uci\nposition startpos\ngo depth 12\nquit\n
+<~ ^bestmove [a-h][1-8][a-h][1-8]
+exit
+
 === node-uci, a client library from npm, drives Stockfish through the filter
 only native
 needs /usr/bin/node /usr/games/stockfish {tests}/node/node_modules/node-uci

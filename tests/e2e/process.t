@@ -1,6 +1,6 @@
 # How the filter starts, ends and fails (the case format: relay.t).
 
-=== quit ends the filter at once; nothing after quit reaches either side; also without pidfd
+=== quit ends the filter once the engine has gone, after its last words; nothing after quit reaches the engine; also without pidfd
 for P with pidfd|without
 env LD_PRELOAD={P:|{nopidfd}}
 engine quit 0 readyok
@@ -9,29 +9,71 @@ engine quit 550 !exit
 < readyok
 > quit
 > isready
+< readyok
 exit after=150 within=1500
 received isready|quit
 log #exit
 
-=== an engine that ignores quit, or reads nothing in a search, is ended after TimeQuit: 1000 ms by default, or as set
+=== a script handed over at once gets every answer in order, {E}
+for E with quit|without quit
+engine uci 150 id name late\nuciok
+engine isready 150 readyok
+engine quit 150 !exit
+engine eof 150 !exit
+>raw uci\nisready\n
+{E:> quit|close-stdin}
+< id name late
+<~ ^option name RemoveStop@Kestrowan
+< uciok
+< readyok
+stderr {E:|Lesefehler}
+exit within=1500
+
+=== a GUI that closes its end of the output after {E} hears of no error
+for E quit|its end of input
+engine uci 300 id name late\nuciok
+engine quit 400 !exit
+engine eof 400 !exit
+> uci
+{E:> quit|close-stdin}
+close-stdout
+stderr {E:|Lesefehler}
+exit within=1500
+
+=== quit ends the filter in TimeQuit and 300 ms though the GUI reads nothing and every pipe is full
+engine go 0 id {x*100000}
+engine go 0 id {y*2000000}
+> isready
+< readyok
+pause stdout
+> go infinite
+> quit
+exit after=900 within=3000
+
+=== an engine that ignores quit or the end of its input, or reads nothing in a search, is ended after TimeQuit, 1000 ms by default or as set, and not before
 alone
-for T abc|200|abc, without pidfd|abc, deep in a search
-env LD_PRELOAD={T:||{nopidfd}|}
+for T abc|200|abc, without pidfd|abc, deep in a search|abc, input closed|200, input closed
+env LD_PRELOAD={T:||{nopidfd}|||}
 engine quit 0 !stay
 engine eof 0 !stay
-engine go {T:0|0|0|2500} !stay
-> setoption name TimeQuit@Kestrowan value {T:abc|200|abc|abc}
+engine stop 0 !stay
+engine go {T:0|0|0|60000|0|0} !stay
+> setoption name TimeQuit@Kestrowan value {T:abc|200|abc|abc|abc|200}
 > isready
 < readyok
 > go
-> quit
-exit after={T:900|150|900|900} within={T:2000|900|2000|2000}
+> stop
+{T:> quit|> quit|> quit|> quit|close-stdin|close-stdin}
+stderr {T:||||FEHLER 0; Lesefehler|FEHLER 0; Lesefehler}
+exit after={T:900|150|900|900|900|150} within={T:2000|900|2000|2000|2000|900}
+gone within=1000
 
 === an engine that ends on its own is reported at once, after what it wrote whole, though the GUI ignores SIGCHLD
 odd
-for E a part line last|whole lines|whole lines, without pidfd
-env LD_PRELOAD={E:||{nopidfd}}
-engine go 0 bestmove e2e4{E:\nbestmove a7\c||}
+for E a part line last|whole lines|whole lines, without pidfd|whole lines, a process it started holding its output
+env LD_PRELOAD={E:||{nopidfd}|}
+engine start 0 {E:!stay|!stay|!stay|!spawn}
+engine go 0 bestmove e2e4{E:\nbestmove a7\c|||}
 engine go 0 !exit
 > go
 < bestmove e2e4
@@ -45,12 +87,9 @@ run {A}
 stderr {A:Keine Engine angegeben|Engineprozess lässt sich nicht starten|Engineprozess lässt sich nicht starten}
 exit
 
-=== the GUI closing the filter's input ends the filter and an engine that holds on
-engine eof 0 !stay
-engine quit 0 !stay
-> go infinite
-close-stdin
-stderr FEHLER 0; Lesefehler
+=== after a clean quit, nothing that the engine started is left
+engine start 0 !spawn
+> quit
 exit within=1000
 gone within=1000
 
@@ -71,9 +110,14 @@ stderr {E:|Lesefehler|||}
 {E:exit|exit|gone|exit|gone} within=2500
 gone within=2500
 
-=== the GUI having gone, the filter ends at its next write
+=== the GUI having gone, the filter ends at its next write, the engine before its line, which waits for a full standard error
 no-stdout
+engine isready 0 !stderr{e*65536}
+engine isready 0 readyok
+pause stderr
 > isready
+gone within=1000 but=filter
+resume stderr
 stderr Schreibfehler
 exit
 
@@ -87,10 +131,20 @@ engine quit 0 !stay
 signal {S}
 gone within=1000
 
-=== the engine holds descriptors 0, 1 and 2 only and starts with default signals
+=== the engine holds descriptors 0, 1 and 2 only, {P}, and the signals ignored for the filter (SIGHUP, as under nohup) stay ignored for both
 only native
 odd
-log #fds 0 1 2 3|#SigIgn:\t0000000000000000|#SigBlk:\t0000000000000000
+for P with close_range|without close_range
+needs {P:/|{noclose}}
+env LD_PRELOAD={P:|{noclose}}
+> isready
+< readyok
+signal HUP
+> isready
+< readyok
+> quit
+exit
+log #fds 0 1 2 3|#SigIgn:\t0000000000010201|#SigBlk:\t0000000000000000
 
 === the engine gets its path whole and the other arguments split at blanks, in any script
 for A |"a b" c|one "two three" four|café "Дмитрий 引擎" 🐎

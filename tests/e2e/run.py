@@ -3,10 +3,11 @@
 # the scripted engine. Usage: run.py CASES.t ...  Environment: KESTROWAN_FILTER (the program),
 # KESTROWAN_WINE (a Windows build: the Wine loader to run it with), KESTROWAN_LOADER (a command
 # that runs a build for another machine, such as qemu-user and its arguments; {filter} in a
-# case includes it), KESTROWAN_TEST_ENGINE, KESTROWAN_NO_PIDFD (the preload shim),
+# case includes it), KESTROWAN_TEST_ENGINE, KESTROWAN_NO_PIDFD and KESTROWAN_NO_CLOSE_RANGE
+# (the preload shims),
 # KESTROWAN_QUICK=1 (leave out the largest cases), KESTROWAN_JOBS, KESTROWAN_FAIL_FAST=1 (end at
 # the first failure).
-import contextlib, os, re, shlex, shutil, signal, subprocess, sys, tempfile, threading, time
+import contextlib, os, re, select, shlex, shutil, signal, subprocess, sys, tempfile, threading, time
 from concurrent.futures import ThreadPoolExecutor
 
 FILTER, ENGINE = os.environ["KESTROWAN_FILTER"], os.environ["KESTROWAN_TEST_ENGINE"]
@@ -81,7 +82,8 @@ class Case:
         for key, value in {"engine": self.engine, "enginedir": "Z:" + folder.replace("/", "\\\\")
                            if WINE else folder,
                            "dir": self.dir, "filter": shlex.join(LOADER + [FILTER]), "tests": TESTS,
-                           "nopidfd": os.environ.get("KESTROWAN_NO_PIDFD", "")}.items():
+                           "nopidfd": os.environ.get("KESTROWAN_NO_PIDFD", ""),
+                           "noclose": os.environ.get("KESTROWAN_NO_CLOSE_RANGE", "")}.items():
             word = word.replace("{" + key + "}", value)
         length = len(quoted.encode("utf-16-le")) // 2 if WINE else len(quoted.encode())
         return re.sub(r"\{fill:(\d+)\}", lambda m: "a" * (int(m[1]) - length - 1), word)
@@ -90,7 +92,8 @@ class Case:
         if op == "only" and {"native": WINE, "wine": not WINE, "any": False,
                              "full": WINE or os.environ.get("KESTROWAN_QUICK") == "1"}[arg]:
             return "skipped: " + arg + " only"
-        if op == "needs" and not all(os.path.exists(p) for p in self.expand(arg).split() if p[0] == "/"):
+        if op == "needs" and not all(p and (p[0] != "/" or os.path.exists(p))
+                                     for p in map(self.expand, arg.split())):
             return "skipped: needs " + arg
         if op == "engine-at":  # PATH [SOURCE]: a copy of the scripted engine, or of SOURCE
             path, *source = shlex.split(arg)
@@ -119,13 +122,14 @@ class Case:
                     b"" if text.endswith("\\c") or text.startswith("!") else b"\n")
                 script.write(f"{word} {delay} {len(data)}\n".encode() + data + b"\n")
         # "no-stdout": the GUI has gone before the first line; "odd": the filter starts with
-        # ignored signals (SIGCHLD among them), a blocked one and stray descriptors, low and high.
+        # ignored signals (SIGCHLD, and SIGHUP as under nohup), a blocked one and stray
+        # descriptors, low and high.
         out, keep = os.pipe() if "no-stdout" in ops else None, os.open(os.devnull, os.O_RDONLY)
 
         def odd_start():
             os.dup2(keep, 100)
             os.set_inheritable(keep, True)
-            [signal.signal(s, signal.SIG_IGN) for s in (signal.SIGUSR1, signal.SIGCHLD)]
+            [signal.signal(s, signal.SIG_IGN) for s in (signal.SIGHUP, signal.SIGUSR1, signal.SIGCHLD)]
             signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR2})
         self.proc = RUNNING[id(self)] = subprocess.Popen(
             self.command or LOADER + [FILTER] + (
@@ -134,13 +138,25 @@ class Case:
             stderr=subprocess.PIPE, close_fds="odd" not in ops,
             preexec_fn=odd_start if "odd" in ops else None)
         [os.close(fd) for fd in (out or ()) + (keep,)]
-        self.readers = [threading.Thread(target=self.read, args=(s,), daemon=True)
-                        for s in (self.proc.stdout, self.proc.stderr) if s]
+        self.held = {}  # "stdout" or "stderr": "paused" or "closed", as by a GUI that stops reading
+        self.readers = [threading.Thread(target=self.read, args=(s, n), daemon=True)
+                        for s, n in ((self.proc.stdout, "stdout"), (self.proc.stderr, "stderr")) if s]
         [reader.start() for reader in self.readers]
 
-    def read(self, stream):
+    def read(self, stream, name):
         pending = []  # the line still coming in, in parts: a long one is joined once
-        while chunk := stream.read1(1 << 20):
+        while True:
+            ready = select.select([stream], [], [], 0.05)[0]
+            with self.changed:  # a stream is closed here, where no read of it is under way
+                while self.held.get(name) == "paused":
+                    self.changed.wait()
+                if self.held.get(name) == "closed":
+                    stream.close()
+                    return
+            if not ready or not (chunk := os.read(stream.fileno(), 1 << 20)):
+                if ready:
+                    break
+                continue
             with self.changed:
                 if stream is self.proc.stderr:
                     self.stderr += chunk
@@ -183,6 +199,10 @@ class Case:
             expected, self.loose = unescape(arg), op == "<~"
             self.next_line(lambda line: re.search(arg.encode(), line) if self.loose else
                            line == expected, skip=self.loose)
+        elif op in ("pause", "resume", "close-stdout"):
+            with self.changed:
+                self.held[arg or "stdout"] = {"pause": "paused", "resume": None}.get(op, "closed")
+                self.changed.notify_all()
         elif op in ("close-stdin", "signal"):
             self.proc.send_signal(getattr(signal, "SIG" + arg)) if arg else self.proc.stdin.close()
         elif op == "exit":
@@ -193,11 +213,15 @@ class Case:
             took = (time.monotonic() - self.mark) * 1000
             if took < float(options.get("after", 0)) or status != 0:
                 raise AssertionError(f"ended with {status} after {took:.0f} ms")
+            with self.changed:  # what a GUI that stopped reading left is not looked at
+                self.held = {name: "closed" for name in self.held if self.held[name]}
+                self.changed.notify_all()
             [reader.join(DEADLINE) for reader in self.readers]
-            if not self.loose and self.cursor < len(self.lines):
+            if not self.loose and "stdout" not in self.held and self.cursor < len(self.lines):
                 raise AssertionError(f"more output: {self.lines[self.cursor][:200]!r}")
         elif op == "gone":  # under Wine too: a Windows process is a process here as well
-            while pids := list(session(f"KESTROWAN_TEST_DIR={self.dir}".encode())):
+            while pids := [pid for pid in session(f"KESTROWAN_TEST_DIR={self.dir}".encode())
+                           if options.get("but") != "filter" or pid != self.proc.pid]:
                 if time.monotonic() > self.mark + within:
                     for pid in pids:
                         with contextlib.suppress(OSError):
@@ -223,6 +247,11 @@ class Case:
         code = "" if want.startswith("FEHLER ") else r"FEHLER -?\d+; "
         pattern = (re.escape("info string Kestrowan: ") + code + re.escape(want) +
                    ("\r\n" if WINE else "\n")).encode("latin-1" if WINE else "utf-8")
+        # What the engine wrote there itself comes first.
+        for line in self.script:
+            junk = unescape(self.expand(line.split(" ", 2)[2]))
+            if junk.startswith(b"!stderr") and self.stderr.startswith(junk[7:]):
+                self.stderr = self.stderr[len(junk) - 7:]
         # A filter ended by a signal may have seen its engine end first.
         if ("signal" not in ops) and not re.fullmatch(pattern if want else b"", self.stderr):
             raise AssertionError(f"standard error {self.stderr!r}")

@@ -4,7 +4,8 @@
 // <dir>/engine.script: entries "<word> <delay-ms> <length>", a line feed and <length> bytes, run
 // in order when a command with that first word arrives ("start": at start-up, "eof": at the end
 // of input), each <delay-ms> after it came. The bytes are written in one write; "!exit" ends the
-// engine instead, "!stay" does nothing, "!spawn" starts a copy that only waits ("--hang").
+// engine instead, "!stay" does nothing, "!spawn" starts a copy that only waits ("--hang"),
+// "!stderrTEXT" writes TEXT to standard error.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -62,6 +63,8 @@ void say(const std::string& text) {
         std::_Exit(0);
     } else if (text == "!spawn") {
         spawnHanging();
+    } else if (text.starts_with("!stderr")) {
+        std::fwrite(text.data() + 7, 1, text.size() - 7, stderr);
     } else if (text != "!stay") {
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
