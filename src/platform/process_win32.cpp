@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -50,91 +51,79 @@ HANDLE engineJob() {
 // every inheritable handle of the filter, the GUI's ends of the filter's own standard streams
 // among them, and an engine left outside the job (a system without nested jobs) would keep
 // the GUI from seeing the filter's end.
-class InheritedHandles {
-public:
-    InheritedHandles() = default;
-    InheritedHandles(const InheritedHandles&) = delete;
-    InheritedHandles& operator=(const InheritedHandles&) = delete;
+struct InheritedHandles {
+    HANDLE listed[3] = {};
+    DWORD count = 0;
+    HANDLE duplicates[3] = {};  // made here, closed once the process has been created
+    DWORD duplicateCount = 0;
+    std::unique_ptr<char[]> storage;
+    LPPROC_THREAD_ATTRIBUTE_LIST attributes = nullptr;
+};
 
-    // Closes the duplicates made, with the last error code kept for the caller.
-    ~InheritedHandles() {
-        const DWORD error = GetLastError();
-        if (attributes_ != nullptr) {
-            DeleteProcThreadAttributeList(attributes_);
-        }
-        for (DWORD i = 0; i < madeCount_; ++i) {
-            CloseHandle(made_[i]);
-        }
-        SetLastError(error);
+// The handle to give the process for one standard stream: `handle` itself, or an inheritable
+// duplicate of it. Null where `handle` is no valid handle.
+HANDLE inheritHandle(InheritedHandles& inherited, HANDLE handle) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+        return nullptr;
     }
-
-    // The handle to give the process for one standard stream: `handle` itself, or an
-    // inheritable duplicate of it. Null where `handle` is no valid handle.
-    HANDLE add(HANDLE handle) {
-        if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
-            return nullptr;
-        }
-        // A console handle before Windows 8 is a pseudo-handle with the two low bits set. A
-        // list that holds one makes the start fail, and the process reaches the console
-        // without inheriting it.
-        if ((reinterpret_cast<std::uintptr_t>(handle) & 3) == 3) {
-            return handle;
-        }
-        DWORD flags = 0;
-        if (!GetHandleInformation(handle, &flags)) {
-            return nullptr;
-        }
-        if ((flags & HANDLE_FLAG_INHERIT) == 0) {
-            HANDLE self = GetCurrentProcess();
-            HANDLE duplicate = nullptr;
-            if (!DuplicateHandle(self, handle, self, &duplicate, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
-                return nullptr;
-            }
-            made_[madeCount_++] = duplicate;
-            handle = duplicate;
-        }
-        // A handle may stand for two streams, but a list must name it once.
-        for (DWORD i = 0; i < count_; ++i) {
-            if (listed_[i] == handle) {
-                return handle;
-            }
-        }
-        listed_[count_++] = handle;
+    // A console handle before Windows 8 is a pseudo-handle with the two low bits set. A list
+    // that holds one makes the start fail, and the process reaches the console without
+    // inheriting it.
+    if ((reinterpret_cast<std::uintptr_t>(handle) & 3) == 3) {
         return handle;
     }
-
-    bool any() const { return count_ > 0; }
-
-    // Puts the list in `startup`. False, with the error code set, if it cannot be made.
-    bool attach(STARTUPINFOEXW& startup) {
-        SIZE_T size = 0;
-        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        storage_.reset(new (std::nothrow) char[size]);
-        if (storage_ == nullptr) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return false;
-        }
-        auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.get());
-        if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size)) {
-            return false;
-        }
-        attributes_ = attributes;
-        if (!UpdateProcThreadAttribute(attributes_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, listed_,
-                                       count_ * sizeof(HANDLE), nullptr, nullptr)) {
-            return false;
-        }
-        startup.lpAttributeList = attributes_;
-        return true;
+    DWORD flags = 0;
+    if (!GetHandleInformation(handle, &flags)) {
+        return nullptr;
     }
+    if ((flags & HANDLE_FLAG_INHERIT) == 0) {
+        HANDLE self = GetCurrentProcess();
+        HANDLE duplicate = nullptr;
+        if (!DuplicateHandle(self, handle, self, &duplicate, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+            return nullptr;
+        }
+        inherited.duplicates[inherited.duplicateCount++] = duplicate;
+        handle = duplicate;
+    }
+    // A handle may stand for two streams, but a list must name it once.
+    HANDLE* end = inherited.listed + inherited.count;
+    if (std::find(inherited.listed, end, handle) == end) {
+        inherited.listed[inherited.count++] = handle;
+    }
+    return handle;
+}
 
-private:
-    HANDLE listed_[3] = {};
-    DWORD count_ = 0;
-    HANDLE made_[3] = {};
-    DWORD madeCount_ = 0;
-    std::unique_ptr<char[]> storage_;
-    LPPROC_THREAD_ATTRIBUTE_LIST attributes_ = nullptr;
-};
+// Puts the list in `startup`. False, with the error code set, if it cannot be made.
+bool attachHandleList(InheritedHandles& inherited, STARTUPINFOEXW& startup) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    inherited.storage.reset(new (std::nothrow) char[size]);
+    if (inherited.storage == nullptr) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return false;
+    }
+    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(inherited.storage.get());
+    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size)) {
+        return false;
+    }
+    inherited.attributes = attributes;
+    startup.lpAttributeList = attributes;
+    return UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                     inherited.listed, inherited.count * sizeof(HANDLE), nullptr,
+                                     nullptr) != 0;
+}
+
+// Closes what was made for the start, with the last error code kept for the caller.
+void releaseInheritedHandles(InheritedHandles& inherited) {
+    const DWORD error = GetLastError();
+    if (inherited.attributes != nullptr) {
+        DeleteProcThreadAttributeList(inherited.attributes);
+    }
+    for (DWORD i = 0; i < inherited.duplicateCount; ++i) {
+        CloseHandle(inherited.duplicates[i]);
+    }
+    SetLastError(error);
+}
 
 }  // namespace
 
@@ -149,21 +138,21 @@ Handle startProcess(const char* program, const char* commandLine, const char* wo
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
     startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = inherited.add(GetStdHandle(STD_INPUT_HANDLE));
-    startup.StartupInfo.hStdOutput = inherited.add(GetStdHandle(STD_OUTPUT_HANDLE));
-    startup.StartupInfo.hStdError = inherited.add(GetStdHandle(STD_ERROR_HANDLE));
-    const bool inherit = inherited.any();
-    if (inherit && !inherited.attach(startup)) {
-        return kNoHandle;
-    }
+    startup.StartupInfo.hStdInput = inheritHandle(inherited, GetStdHandle(STD_INPUT_HANDLE));
+    startup.StartupInfo.hStdOutput = inheritHandle(inherited, GetStdHandle(STD_OUTPUT_HANDLE));
+    startup.StartupInfo.hStdError = inheritHandle(inherited, GetStdHandle(STD_ERROR_HANDLE));
+    const bool inherit = inherited.count > 0;
     PROCESS_INFORMATION info{};
     // Suspended until it has joined the job: an engine that starts a process of its own at once
     // would otherwise start it outside. Where it cannot join (a system without nested jobs, the
     // filter in a GUI's job), it runs all the same, and the filter ends it on every exit it takes.
     const DWORD flags = CREATE_SUSPENDED | (inherit ? EXTENDED_STARTUPINFO_PRESENT : 0);
-    if (!CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, inherit, flags, nullptr,
-                        directory.empty() ? nullptr : directory.c_str(), &startup.StartupInfo,
-                        &info)) {
+    const bool created = (!inherit || attachHandleList(inherited, startup)) &&
+                         CreateProcessW(path.c_str(), line.data(), nullptr, nullptr, inherit, flags,
+                                        nullptr, directory.empty() ? nullptr : directory.c_str(),
+                                        &startup.StartupInfo, &info);
+    releaseInheritedHandles(inherited);
+    if (!created) {
         return kNoHandle;
     }
     if (engineJob() != nullptr) {
