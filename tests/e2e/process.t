@@ -70,10 +70,11 @@ gone within=1000
 
 === an engine that ends on its own is reported at once, after what it wrote whole, though the GUI ignores SIGCHLD
 odd
-for E a part line last|whole lines|whole lines, without pidfd|whole lines, a process it started holding its output
-env LD_PRELOAD={E:||{nopidfd}|}
-engine start 0 {E:!stay|!stay|!stay|!spawn}
-engine go 0 bestmove e2e4{E:\nbestmove a7\c|||}
+for E a part line last|whole lines|whole lines, without pidfd|whole lines, a process it started holding its output|whole lines, a process that left its group holding its output
+only {E:any|any|any|any|native}
+env LD_PRELOAD={E:||{nopidfd}||}
+engine start 0 {E:!stay|!stay|!stay|!spawn|!escape}
+engine go 0 bestmove e2e4{E:\nbestmove a7\c||||}
 engine go 0 !exit
 > go
 < bestmove e2e4

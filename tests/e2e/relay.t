@@ -3,7 +3,9 @@
 #                     {enginedir}, {dir} (the case's folder), {fill:N} (an argument that makes
 #                     the engine's command line N characters long), {c*N} (c, N times)
 #   engine W D TEXT   the scripted engine writes TEXT and a line feed (none after a final \c;
-#                     "!exit": it ends; "!spawn": it starts a copy of itself that only waits)
+#                     "!exit": it ends; "!spawn": it starts a copy of itself that only waits;
+#                     "!escape": one that waits 3 s outside its group; "!stderrTEXT": TEXT goes
+#                     to its standard error, and comes off the front of what the check sees)
 #                     D ms after a command with the first word W came
 #   engine-at PATH    the engine is a copy at PATH in the case's folder
 #   file PATH TEXT (executable if it starts with #!), cwd PATH, env N=V, odd (start with odd
@@ -11,7 +13,8 @@
 #   instead of the filter),
 #   only native|wine|full|any, needs FILES, alone (run after the others, one at a time)
 #   > TEXT            the GUI sends a line (>raw: bytes, no line feed); close-stdin,
-#                     signal NAME
+#                     signal NAME; pause stdout|stderr (the GUI stops reading), resume ..., and
+#                     close-stdout (what a paused stdout still held is not checked)
 #   < TEXT            the next line of output must be TEXT (<~ REGEX: skip to a match)
 #   exit [within=MS] [after=MS]  the filter ends with status 0, timed from the last step that
 #                     sent; all output must have been expected (after a last <~: the rest may
@@ -19,8 +22,9 @@
 #                     "< readyok", "> quit" and "exit".
 #   stderr MSG        the one error line (exact if MSG starts with "FEHLER"; else any code)
 #   received A|B|...  the lines the engine received, in all and in order
-#   argv WORDS, log LINE|..., gone within=MS   the engine's arguments, lines of its log, the end
-#                     of every process the case started, at any depth (checked after every case)
+#   argv WORDS, log LINE|..., gone within=MS [but=filter]   the engine's arguments, lines of its
+#                     log, the end of every process the case started, at any depth (checked
+#                     after every case), the filter aside with but=filter
 #   for V A|B|C       a case for each value: {V} is the value, {V:a|b|c} the matching one, in
 #                     any step, its first word included
 # Texts take \n \r \t \0 \\ \xHH.

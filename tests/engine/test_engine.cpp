@@ -4,7 +4,8 @@
 // <dir>/engine.script: entries "<word> <delay-ms> <length>", a line feed and <length> bytes, run
 // in order when a command with that first word arrives ("start": at start-up, "eof": at the end
 // of input), each <delay-ms> after it came. The bytes are written in one write; "!exit" ends the
-// engine instead, "!stay" does nothing, "!spawn" starts a copy that only waits ("--hang"),
+// engine instead, "!stay" does nothing, "!spawn" starts a copy that only waits ("--hang"; a
+// minute), "!escape" one that waits 3 s in a session of its own (POSIX; as "!spawn" on Windows),
 // "!stderrTEXT" writes TEXT to standard error.
 #include <chrono>
 #include <cstdio>
@@ -28,7 +29,7 @@ using Char = wchar_t;
 const std::string proc = "";  // under Wine, /proc would show the Wine process
 // Bytes as they are, as on POSIX: no CR LF translation, no end of input at Ctrl-Z.
 const bool binaryStreams = _setmode(0, _O_BINARY) != -1 && _setmode(1, _O_BINARY) != -1;
-void spawnHanging() {
+void spawnHanging(bool) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     _wspawnl(_P_NOWAIT, self, L"child", L"--hang", nullptr);
@@ -38,11 +39,14 @@ void spawnHanging() {
 #include <unistd.h>
 using Char = char;
 const std::string proc = "/proc/self";
-void spawnHanging() {
-    char name[] = "child", hang[] = "--hang";
-    char* args[] = {name, hang, nullptr};
+void spawnHanging(bool away) {
+    char name[] = "child", hang[] = "--hang", shortly[] = "--escape";
+    char* args[] = {name, away ? shortly : hang, nullptr};
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, away ? POSIX_SPAWN_SETSID : 0);
     pid_t pid = 0;
-    posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, args, environ);
+    posix_spawn(&pid, "/proc/self/exe", nullptr, &attributes, args, environ);
 }
 #endif
 
@@ -61,8 +65,8 @@ void say(const std::string& text) {
     if (text == "!exit") {
         log("#exit");
         std::_Exit(0);
-    } else if (text == "!spawn") {
-        spawnHanging();
+    } else if (text == "!spawn" || text == "!escape") {
+        spawnHanging(text == "!escape");
     } else if (text.starts_with("!stderr")) {
         std::fwrite(text.data() + 7, 1, text.size() - 7, stderr);
     } else if (text != "!stay") {
@@ -107,8 +111,10 @@ void logStart(const std::vector<std::filesystem::path>& args) {
 }  // namespace
 
 int main(int argc, Char** argv) {
-    if (argc == 2 && std::filesystem::path(argv[1]) == "--hang") {
-        std::this_thread::sleep_for(std::chrono::seconds(60));
+    if (argc == 2 && (std::filesystem::path(argv[1]) == "--hang" ||
+                      std::filesystem::path(argv[1]) == "--escape")) {
+        const bool away = std::filesystem::path(argv[1]) == "--escape";
+        std::this_thread::sleep_for(std::chrono::seconds(away ? 3 : 60));
         return 0;
     }
     dir = std::getenv("KESTROWAN_TEST_DIR") != nullptr ? std::getenv("KESTROWAN_TEST_DIR") : "";
