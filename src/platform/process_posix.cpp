@@ -100,36 +100,30 @@ struct ChildSignals {
     std::uint64_t ignore;  // ignored, as they were when the filter started
 };
 
-// The signals that are ignored or handled here, read from the kernel's status of the process
-// in one go, or asked one by one where it does not say. The engine's start waits for the child
-// to set them, and setting every signal, each a system call, costs some 75 microseconds on a
-// virtual machine. Kept out of line: inlined, its locals would live across the vfork.
+// The signals to set in the child: those that are ignored or handled here, read from the
+// kernel's status of the process (all of them where it does not say), and those to be ignored
+// again. The engine's start waits for the child to set them, and setting every signal, each a
+// system call, costs some 75 microseconds on a virtual machine. Kept out of line: inlined, its
+// locals would live across the vfork.
 [[gnu::noinline]] ChildSignals childSignals() {
+    const std::uint64_t ignore = signalsIgnoredAtStart();
+    const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return {~std::uint64_t{0}, ignore};
+    }
+    char status[4096];
+    const ssize_t size = read(fd, status, sizeof status - 1);
+    close(fd);
+    status[size > 0 ? size : 0] = '\0';
     std::uint64_t masks[2] = {};  // ignored, handled
     const char* fields[2] = {"\nSigIgn:", "\nSigCgt:"};
-    char status[4096];
-    const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    const ssize_t size = fd < 0 ? 0 : read(fd, status, sizeof status - 1);
-    if (fd >= 0) {
-        close(fd);
-    }
-    status[size > 0 ? size : 0] = '\0';
     for (int i = 0; i < 2; ++i) {
         const char* line = std::strstr(status, fields[i]);
         if (line == nullptr) {
-            masks[0] = masks[1] = 0;
-            for (int signal = 1; signal <= 64 && signal < NSIG; ++signal) {
-                struct sigaction current {};
-                if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_DFL) {
-                    masks[current.sa_handler == SIG_IGN ? 0 : 1] |= std::uint64_t{1}
-                                                                    << (signal - 1);
-                }
-            }
-            break;
+            return {~std::uint64_t{0}, ignore};
         }
         masks[i] = std::strtoull(line + std::strlen(fields[i]), nullptr, 16);
     }
-    const std::uint64_t ignore = signalsLeftIgnored(masks[0]);
     // A signal that is ignored and stays so needs no call.
     return {(masks[0] | masks[1] | ignore) & ~(ignore & masks[0]), ignore};
 }

@@ -20,10 +20,9 @@ namespace {
 // The requests to end that the filter answers by ending the engine first.
 constexpr int kEndRequests[] = {SIGTERM, SIGHUP, SIGINT};
 
-// The signals whose dispositions the filter sets for itself, and of them, those that it found
-// ignored at its start (bit n - 1 for signal n). Those stay ignored.
-constexpr int kChangedSignals[] = {SIGPIPE, SIGCHLD, SIGTERM, SIGHUP, SIGINT};
-std::uint64_t changedSignals = 0;
+// The signals that the filter found ignored at its start (bit n - 1 for signal n). Asked of the
+// C library one by one rather than read from the kernel's status of the process: under an
+// emulator such as qemu-user the kernel sees the emulator's dispositions, not the program's.
 std::uint64_t ignoredAtStart = 0;
 
 constexpr std::uint64_t signalBit(int signal) {
@@ -59,14 +58,13 @@ long lastErrorCode() {
     return errno;
 }
 
-std::uint64_t signalsLeftIgnored(std::uint64_t ignoredNow) {
-    return (ignoredNow & ~changedSignals) | ignoredAtStart;
+std::uint64_t signalsIgnoredAtStart() {
+    return ignoredAtStart;
 }
 
 void prepareProcess() {
-    for (int signal : kChangedSignals) {
+    for (int signal = 1; signal <= 64 && signal < NSIG; ++signal) {
         struct sigaction current {};
-        changedSignals |= signalBit(signal);
         if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
             ignoredAtStart |= signalBit(signal);
         }
