@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Windows stage: cross-builds both release archives with mingw-w64 (win32 and win64), unpacks
-# the one that this machine can run into a fresh folder whose path holds a space, as a user
-# would, and tests the kestrowan.exe found there under Wine: the job object that takes the
-# engine along when the filter is killed outright, then the end-to-end suite.
+# each into a fresh folder whose path holds a space, as a user would, and tests the kestrowan.exe
+# found there under Wine: the job object that takes the engine along when the filter is killed
+# outright, then the end-to-end suite.
 #
-# The filter is a 32-bit Windows program first of all, so the i686 build is the one tested
-# wherever this machine can run 32-bit x86 code. Some virtual machines cannot (every i386
-# program fails with "Exec format error", Wine's 32-bit loader included); there the x86_64
-# archive is tested under 64-bit Wine instead, and the stage says so.
+# The win64 archive runs under this machine's 64-bit Wine. The win32 archive, the build that
+# runs on every Windows, runs under this machine's 32-bit Wine where it can run 32-bit x86 code.
+# Some virtual machines cannot (every i386 program fails with "Exec format error", Wine's
+# 32-bit loader included); there it runs under the Wine of a Debian sid root
+# (tools/sid-wine-root), which runs 32-bit Windows code inside a 64-bit Linux process, with the
+# runner inside that root too. If neither can be had, the stage fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -20,25 +22,79 @@ fail() {
 tools/install-deps cmake ninja-build python3 procps g++-mingw-w64-i686-posix \
     g++-mingw-w64-x86-64-posix wine wine32:i386 wine64
 
-# Debian's wine wrapper picks the 32-bit loader whenever it is installed, runnable or not, so
-# the loaders are named directly.
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    target=i686
-    arch=win32
-    wine=/usr/lib/wine/wine
-else
-    echo "stage-windows: this machine cannot run 32-bit x86 programs; the win32 archive is"
-    echo "stage-windows: built but not run, and the win64 archive is tested under 64-bit Wine"
-    target=x86_64
-    arch=win64
-    wine=/usr/lib/wine/wine64
-fi
-export WINEARCH=$arch
 # Wine reads Unix file names and arguments in the locale's character set; in UTF-8 every name
 # the cases use reaches the programs whole, whatever this machine's environment says.
 export LC_ALL=C.UTF-8
+export WINEDEBUG=-all
 
-# Both archives, whichever one is run here.
+scratch=$(mktemp -d)
+sid=""
+mounted=() made=()
+cleanup() {
+    local prefix i
+    for prefix in "$scratch/wine-win32" "$scratch/wine-win64"; do
+        [ ! -d "$prefix" ] || WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    done
+    if [ -n "$sid" ]; then
+        # Whatever still runs in the root (its wineserver, a case's leftovers) holds its mounts.
+        for i in 1 2 3 4 5 6 7 8 9 10; do
+            local pids=()
+            for proc in /proc/[0-9]*; do
+                [ "$(readlink "$proc/root" 2>/dev/null)" != "$sid" ] || pids+=("${proc#/proc/}")
+            done
+            [ "${#pids[@]}" -gt 0 ] || break
+            kill -KILL "${pids[@]}" 2>/dev/null || true
+            sleep 0.2
+        done
+    fi
+    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
+        umount "${mounted[i]}" || echo "stage-windows: could not unmount ${mounted[i]}" >&2
+    done
+    # The folders made in the root to mount on, deepest first; rmdir leaves one that is not empty.
+    for ((i = ${#made[@]} - 1; i >= 0; i--)); do
+        rmdir "${made[i]}" 2>/dev/null || true
+    done
+    rm -rf --one-file-system "$scratch"
+}
+trap cleanup EXIT
+
+# Where this machine can run 32-bit x86 code, its own 32-bit Wine runs the i686 build, unless
+# KESTROWAN_SID_WINE=1 asks for the sid root's Wine, so that that way can be tried anywhere.
+if [ "${KESTROWAN_SID_WINE:-}" != 1 ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    win32_where="32-bit, this machine"
+else
+    if [ "${KESTROWAN_SID_WINE:-}" = 1 ]; then
+        why="KESTROWAN_SID_WINE=1 asks for the sid root's Wine"
+    else
+        why="this machine cannot run 32-bit x86 programs, nor so its 32-bit Wine"
+    fi
+    echo "stage-windows: $why: the i686 build runs under the new-WoW64 Wine of a Debian sid root"
+    sid=$(tools/sid-wine-root) || fail "the i686 build cannot be run: $why, and no sid root" \
+        "with a Wine that runs could be made (tools/sid-wine-root says why above)"
+    win32_where="new WoW64, sid root"
+    # The clone and the scratch folder appear in the root under their own paths, so that every
+    # path means the same file inside and out. The runner reads /proc; Wine wants /dev/pts. The
+    # root's /tmp is this run's own: Wine's server sockets are there, and the runner leaves the
+    # folder of a skipped case behind. (TMPDIR is no way out: this Wine's server crashes on it.)
+    for dir in /proc /dev /dev/pts /tmp "$root" "$scratch"; do
+        missing=$dir
+        while [ ! -e "$sid$missing" ]; do
+            made=("$sid$missing" "${made[@]}")
+            missing=$(dirname "$missing")
+        done
+        mkdir -p "$sid$dir"
+        case $dir in
+        /proc) mount -t proc proc "$sid/proc" ;;
+        /tmp) mount -t tmpfs -o mode=1777 tmpfs "$sid/tmp" ;;
+        *) mount --bind "$dir" "$sid$dir" ;;
+        esac
+        mounted+=("$sid$dir")
+    done
+    # Without a private runtime folder, this Wine warns on standard error, which the cases read.
+    mkdir -m 700 "$scratch/xdg-sid"
+fi
+
+# Both archives, both tested.
 for preset in win32 win64; do
     cmake --workflow --preset "$preset"
 done
@@ -51,86 +107,110 @@ for preset in win32 win64; do
     [ "$contents" = "LICENSE.txt README.txt kestrowan.exe " ] || fail "$zip holds: $contents"
 done
 
-scratch=$(mktemp -d)
-unpacked="$scratch/Program Files/kestrowan $version"
-mkdir -p "$unpacked"
-(cd "$unpacked" && cmake -E tar xf "$root/build/$arch/kestrowan-$version-$arch.zip")
-for text in README.txt LICENSE.txt; do
-    if grep -q $'[^\r]$' "$unpacked/$text"; then
-        fail "$text has lines that do not end in CR LF"
+# ARCH TARGET: tests the unpacked archive ARCH, built for TARGET, under the Wine loader $wine and
+# server $wineserver, each Wine command run behind run=(env or chroot, and the environment) in a
+# fresh Wine prefix; $where says which Wine that is. A failed end-to-end suite is put in $failed,
+# so that the other archive is tested all the same; any other failure ends the stage.
+failed=()
+test_archive() {
+    local arch=$1 target=$2 zip="kestrowan-$version-$1.zip" prefix="$scratch/wine-$1"
+    run+=(WINEPREFIX="$prefix")
+    local unpacked="$scratch/$arch/Program Files/kestrowan $version"
+    mkdir -p "$unpacked"
+    (cd "$unpacked" && cmake -E tar xf "$root/build/$arch/$zip")
+    for text in README.txt LICENSE.txt; do
+        if grep -q $'[^\r]$' "$unpacked/$text"; then
+            fail "$zip: $text has lines that do not end in CR LF"
+        fi
+    done
+    local filter="$unpacked/kestrowan.exe"
+
+    # The test engine is built outside the presets: the test tree needs GoogleTest, which has no
+    # Windows build here.
+    local engine="$root/build/$arch/kestrowan_test_engine.exe"
+    "$target-w64-mingw32-g++-posix" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror \
+        -static -static-libgcc -static-libstdc++ -municode \
+        tests/engine/test_engine.cpp -o "$engine"
+
+    local release
+    release=$("${run[@]}" "$wine" --version) || fail "$wine does not run: $release"
+    release=${release#wine-}
+    local label="$zip ($target) under Wine ${release%% *} ($where)"
+
+    # The server stays up for the whole run, so no test pays for Wine's start-up. It is started
+    # before the prefix is made: the helper processes that Wine starts with the prefix then live
+    # on with standard streams that go nowhere, instead of holding the first test's pipes open.
+    mkdir "$prefix"
+    "${run[@]}" "$wineserver" -p || fail "$label: $wineserver -p failed"
+    "${run[@]}" "$wine" wineboot -i </dev/null >/dev/null 2>&1
+
+    # A smoke test that names the failure plainly if the program cannot run at all: no engine
+    # given must give exactly the error line, in Windows line ends.
+    local expected=$'^info string Kestrowan: FEHLER [0-9]+; Keine Engine angegeben\r$' actual
+    actual=$("${run[@]}" "$wine" "$filter" </dev/null 2>&1 >/dev/null || true)
+    if ! [[ "$actual" =~ $expected ]]; then
+        echo "stage-windows: $label: kestrowan.exe without arguments printed:" >&2
+        printf '%s\n' "$actual" | od -c | head -20 >&2
+        exit 1
     fi
-done
-filter="$unpacked/kestrowan.exe"
 
-# The test engine is built outside the presets: the test tree needs GoogleTest, which has no
-# Windows build here.
-engine="$root/build/$arch/kestrowan_test_engine.exe"
-"$target-w64-mingw32-g++-posix" -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror \
-    -static -static-libgcc -static-libstdc++ -municode \
-    tests/engine/test_engine.cpp -o "$engine"
+    echo "--- job object: $label: kestrowan.exe killed outright (SIGKILL) must take its engine along"
+    # The engine stays on "quit" and on the end of its input, so nothing but the job can end it.
+    # Its "uciok" reaches the GUI side only once the filter has started it and put it in the job.
+    # Under Wine it runs as a process of its own, whose command line starts with its file name.
+    local job="$scratch/$arch/job"
+    mkdir "$job"
+    # Each script entry: word, delay, length, a line feed, then the bytes to write (see run.py).
+    printf 'uci 0 6\nuciok\n\nquit 0 5\n!stay\neof 0 5\n!stay\n' >"$job/engine.script"
+    mkfifo "$job/in"
+    # A simple command, so that $! is the loader itself: chroot and env run it in their place.
+    "${run[@]}" KESTROWAN_TEST_DIR="$job" "$wine" "$filter" "$engine" <"$job/in" >"$job/out" 2>&1 &
+    local filter_pid=$! to_filter
+    exec {to_filter}>"$job/in"
+    echo uci >&"$to_filter"
+    for _ in $(seq 100); do
+        if grep -q '^uciok' "$job/out"; then
+            break
+        fi
+        sleep 0.1
+    done
+    grep -q '^uciok' "$job/out" || fail "$label: no uciok within 10 s: $(cat "$job/out")"
+    local engine_pid
+    engine_pid=$(ps -eo pid=,args= | while read -r pid args; do
+        [[ "$args" != "$engine"* ]] || echo "$pid"
+    done)
+    [[ "$engine_pid" =~ ^[0-9]+$ ]] || fail "$label: not one engine process: '$engine_pid'"
+    local killed state elapsed
+    killed=$(date +%s%N)
+    { kill -KILL "$filter_pid" && wait "$filter_pid"; } 2>/dev/null || true
+    # A zombie has ended; only its parent has yet to notice.
+    while state=$(ps -o stat= -p "$engine_pid") && [[ "$state" != Z* ]]; do
+        elapsed=$((($(date +%s%N) - killed) / 1000000))
+        [ "$elapsed" -lt 1000 ] || fail "$label: the engine outlived kestrowan.exe by $elapsed ms"
+        sleep 0.02
+    done
+    echo "the engine was gone $((($(date +%s%N) - killed) / 1000000)) ms after the SIGKILL"
+    exec {to_filter}>&-
 
-export WINEDEBUG=-all
-export WINEPREFIX="$scratch/wine"
-mkdir "$WINEPREFIX"
-cleanup() {
-    wineserver -k 2>/dev/null || true
-    rm -rf "$scratch"
+    # KESTROWAN_FILTER is one path, spaces and all; KESTROWAN_WINE is the loader to run it with.
+    echo "--- end-to-end suite: $label"
+    if ! "${run[@]}" KESTROWAN_WINE="$wine" KESTROWAN_FILTER="$filter" \
+        KESTROWAN_TEST_ENGINE="$engine" \
+        python3 "$root/tests/e2e/run.py" "$root/tests/e2e/relay.t" "$root/tests/e2e/process.t"; then
+        failed+=("$arch")
+    fi
 }
-trap cleanup EXIT
 
-# The server stays up for the whole stage, so no test pays for Wine's start-up. It is started
-# before the prefix is made: the helper processes that Wine starts with the prefix then live on
-# with standard streams that go nowhere, instead of holding the first test's pipes open.
-wineserver -p
-"$wine" wineboot -i </dev/null >/dev/null 2>&1
-
-# A smoke test that names the failure plainly if the program cannot run at all: no engine
-# given must give exactly the error line, in Windows line ends.
-expected=$'^info string Kestrowan: FEHLER [0-9]+; Keine Engine angegeben\r$'
-actual=$("$wine" "$filter" </dev/null 2>&1 >/dev/null || true)
-if ! [[ "$actual" =~ $expected ]]; then
-    echo "stage-windows: kestrowan.exe without arguments printed:" >&2
-    printf '%s\n' "$actual" | od -c | head -20 >&2
-    exit 1
+if [ -n "$sid" ]; then
+    # Wine's server is not on PATH there.
+    wine=/usr/bin/wine wineserver=/usr/lib/x86_64-linux-gnu/wine/wineserver where=$win32_where
+    run=(chroot "$sid" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root
+        LC_ALL=C.UTF-8 WINEDEBUG=-all XDG_RUNTIME_DIR="$scratch/xdg-sid")
+else
+    wine=/usr/lib/wine/wine wineserver=wineserver where=$win32_where run=(env WINEARCH=win32)
 fi
-
-echo "--- job object: kestrowan.exe killed outright (SIGKILL) must take its engine along"
-# The engine stays on "quit" and on the end of its input, so nothing but the job can end it.
-# Its "uciok" reaches the GUI side only once the filter has started it and put it in the job.
-# Under Wine it runs as a process of its own, whose command line starts with its file name.
-job="$scratch/job"
-mkdir "$job"
-# Each script entry: word, delay, length, a line feed, then the bytes to write (see run.py).
-printf 'uci 0 6\nuciok\n\nquit 0 5\n!stay\neof 0 5\n!stay\n' >"$job/engine.script"
-mkfifo "$job/in"
-KESTROWAN_TEST_DIR="$job" "$wine" "$filter" "$engine" <"$job/in" >"$job/out" 2>&1 &
-filter_pid=$!
-exec {to_filter}>"$job/in"
-echo uci >&"$to_filter"
-for _ in $(seq 100); do
-    if grep -q '^uciok' "$job/out"; then
-        break
-    fi
-    sleep 0.1
-done
-grep -q '^uciok' "$job/out" || fail "no uciok within 10 s: $(cat "$job/out")"
-engine_pid=$(ps -eo pid=,args= | while read -r pid args; do
-    [[ "$args" != "$engine"* ]] || echo "$pid"
-done)
-[[ "$engine_pid" =~ ^[0-9]+$ ]] || fail "not one engine process: '$engine_pid'"
-killed=$(date +%s%N)
-{ kill -KILL "$filter_pid" && wait "$filter_pid"; } 2>/dev/null || true
-# A zombie has ended; only its parent has yet to notice.
-while state=$(ps -o stat= -p "$engine_pid") && [[ "$state" != Z* ]]; do
-    elapsed=$((($(date +%s%N) - killed) / 1000000))
-    [ "$elapsed" -lt 1000 ] || fail "the engine outlived kestrowan.exe by $elapsed ms"
-    sleep 0.02
-done
-echo "the engine was gone $((($(date +%s%N) - killed) / 1000000)) ms after the SIGKILL"
-exec {to_filter}>&-
-
-# ---- The end-to-end suite, run against the unpacked kestrowan.exe ---------------------------
-# KESTROWAN_FILTER is one path, spaces and all; KESTROWAN_WINE is the loader to run it with.
-echo "--- end-to-end suite: $filter under $wine"
-KESTROWAN_WINE="$wine" KESTROWAN_FILTER="$filter" KESTROWAN_TEST_ENGINE="$engine" \
-    python3 tests/e2e/run.py tests/e2e/relay.t tests/e2e/process.t
+test_archive win32 i686
+wine=/usr/lib/wine/wine64 wineserver=wineserver where="64-bit, this machine"
+run=(env WINEARCH=win64)
+test_archive win64 x86_64
+[ "${#failed[@]}" -eq 0 ] || fail "the end-to-end suite failed for: ${failed[*]}"
