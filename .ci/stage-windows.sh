@@ -57,6 +57,10 @@ cleanup() {
     rm -rf --one-file-system "$scratch"
 }
 trap cleanup EXIT
+# A signal ends the stage through the cleanup too, mounts and all.
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # Where this machine can run 32-bit x86 code, its own 32-bit Wine runs the i686 build, unless
 # KESTROWAN_SID_WINE=1 asks for the sid root's Wine, so that that way can be tried anywhere.
@@ -193,12 +197,12 @@ test_archive() {
     exec {to_filter}>&-
 
     # KESTROWAN_FILTER is one path, spaces and all; KESTROWAN_WINE is the loader to run it with.
+    # The runner is waited for in the background: bash puts off a trapped signal until a command
+    # in the foreground has ended, but not a wait.
     echo "--- end-to-end suite: $label"
-    if ! "${run[@]}" KESTROWAN_WINE="$wine" KESTROWAN_FILTER="$filter" \
-        KESTROWAN_TEST_ENGINE="$engine" \
-        python3 "$root/tests/e2e/run.py" "$root/tests/e2e/relay.t" "$root/tests/e2e/process.t"; then
-        failed+=("$arch")
-    fi
+    "${run[@]}" KESTROWAN_WINE="$wine" KESTROWAN_FILTER="$filter" KESTROWAN_TEST_ENGINE="$engine" \
+        python3 "$root/tests/e2e/run.py" "$root/tests/e2e/relay.t" "$root/tests/e2e/process.t" &
+    wait $! || failed+=("$arch")
 }
 
 if [ -n "$sid" ]; then
