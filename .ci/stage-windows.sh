@@ -75,6 +75,7 @@ else
     echo "stage-windows: $why: the i686 build runs under the new-WoW64 Wine of a Debian sid root"
     sid=$(tools/sid-wine-root) || fail "the i686 build cannot be run: $why, and no sid root" \
         "with a Wine that runs could be made (tools/sid-wine-root says why above)"
+    [[ "$sid" == /* && -d "$sid" ]] || fail "tools/sid-wine-root printed no folder: $sid"
     win32_where="new WoW64, sid root"
     # The clone and the scratch folder appear in the root under their own paths, so that every
     # path means the same file inside and out. The runner reads /proc; Wine wants /dev/pts. The
@@ -82,7 +83,7 @@ else
     # folder of a skipped case behind. (TMPDIR is no way out: this Wine's server crashes on it.)
     for dir in /proc /dev /dev/pts /tmp "$root" "$scratch"; do
         missing=$dir
-        while [ ! -e "$sid$missing" ]; do
+        while [ "$missing" != / ] && [ ! -e "$sid$missing" ]; do
             made=("$sid$missing" "${made[@]}")
             missing=$(dirname "$missing")
         done
