@@ -29,18 +29,22 @@ export WINEDEBUG=-all
 
 scratch=$(mktemp -d)
 sid=""
-mounted=() made=()
+mounted=() made=() host_prefixes=()
 cleanup() {
-    local prefix i
-    for prefix in "$scratch/wine-win32" "$scratch/wine-win64"; do
-        [ ! -d "$prefix" ] || WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    local prefix i proc
+    for prefix in "${host_prefixes[@]}"; do
+        WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
     done
     if [ -n "$sid" ]; then
-        # Whatever still runs in the root (its wineserver, a case's leftovers) holds its mounts.
+        # Whatever this stage still runs in the root (its wineserver, a case's leftovers) holds
+        # its mounts. Each such process has this run's runtime folder in its environment.
+        local marker="XDG_RUNTIME_DIR=$scratch/xdg-sid"
         for i in 1 2 3 4 5 6 7 8 9 10; do
             local pids=()
             for proc in /proc/[0-9]*; do
-                [ "$(readlink "$proc/root" 2>/dev/null)" != "$sid" ] || pids+=("${proc#/proc/}")
+                [ "$(readlink "$proc/root" 2>/dev/null)" = "$sid" ] &&
+                    grep -qzxF "$marker" "$proc/environ" 2>/dev/null &&
+                    pids+=("${proc#/proc/}")
             done
             [ "${#pids[@]}" -gt 0 ] || break
             kill -KILL "${pids[@]}" 2>/dev/null || true
@@ -120,6 +124,7 @@ failed=()
 test_archive() {
     local arch=$1 target=$2 zip="kestrowan-$version-$1.zip" prefix="$scratch/wine-$1"
     run+=(WINEPREFIX="$prefix")
+    [ "${run[0]}" = chroot ] || host_prefixes+=("$prefix")
     local unpacked="$scratch/$arch/Program Files/kestrowan $version"
     mkdir -p "$unpacked"
     (cd "$unpacked" && cmake -E tar xf "$root/build/$arch/$zip")
