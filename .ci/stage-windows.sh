@@ -74,7 +74,7 @@ else
     if [ "${KESTROWAN_SID_WINE:-}" = 1 ]; then
         why="KESTROWAN_SID_WINE=1 asks for the sid root's Wine"
     else
-        why="this machine cannot run 32-bit x86 programs, nor so its 32-bit Wine"
+        why="this machine's 32-bit Wine does not run: $(/usr/lib/wine/wine --version 2>&1 | head -1 || true)"
     fi
     echo "stage-windows: $why: the i686 build runs under the new-WoW64 Wine of a Debian sid root"
     sid=$(tools/sid-wine-root) || fail "the i686 build cannot be run: $why, and no sid root" \
