@@ -76,7 +76,7 @@ else
     else
         why="this machine's 32-bit Wine does not run: $(/usr/lib/wine/wine --version 2>&1 | head -1 || true)"
     fi
-    echo "stage-windows: $why: the i686 build runs under the new-WoW64 Wine of a Debian sid root"
+    echo "stage-windows: $why; the i686 build runs under the new-WoW64 Wine of a Debian sid root"
     sid=$(tools/sid-wine-root) || fail "the i686 build cannot be run: $why, and no sid root" \
         "with a Wine that runs could be made (tools/sid-wine-root says why above)"
     [[ "$sid" == /* && -d "$sid" ]] || fail "tools/sid-wine-root printed no folder: $sid"
