@@ -54,6 +54,9 @@ struct FilterState {
     std::atomic<std::int32_t> removeStop{1};
 };
 
+// How long the output thread gets, once the engine's time is up, to pass on what it wrote.
+inline constexpr std::uint32_t kOutputThreadQuitMs = 300;
+
 enum class OptionId { timeCurrmove, timeInfo, timeQuit, removeNonUci, removeStop };
 
 struct FilterOption {

@@ -1,10 +1,13 @@
 #include "engine/watcher.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <random>
+#include <thread>
 
 #include "core/fatal_error.h"
+#include "core/messages.h"
 #include "platform/handle.h"
 #include "platform/process.h"
 
@@ -37,18 +40,32 @@ void watchEngine(void* raw) {
     if (!waitProcess(state.engineProcess, kNoLimit)) {
         return;  // no news about the engine; the relays still notice its end on their own
     }
+    const std::int64_t since = nowMs();
+    const auto timeQuit = static_cast<std::uint32_t>(state.timeQuit.load());
     // Nothing the engine started outlives it, and no helper that holds its output pipe keeps
     // the GUI from hearing of its end.
     terminateProcess(state.engineProcess);
     makeEndMarker(state.endMarker);
     state.engineEnded.store(1);
     // Taken, so that nobody closes it under the write. The marker lands behind the engine's last
-    // byte. The write may wait for the output relay to make room, which only a GUI that does not
-    // read keeps it from; the ending's own time limit covers that.
+    // byte. The write waits for room only while the output relay is held by a GUI that does not
+    // read, and not for longer than the session's end may take.
     const Handle childEnd = state.engineOutChildEnd.exchange(kNoHandle);
     if (childEnd != kNoHandle) {
-        writeHandle(childEnd, state.endMarker.text, state.endMarker.length + 1);
+        writeHandleWithin(childEnd, state.endMarker.text, state.endMarker.length + 1, timeQuit);
         closeHandle(childEnd);
+    }
+    // The engine's own end is an error, which the output relay reports once the GUI has had all
+    // that the engine wrote. A GUI that reads nothing hears of it all the same, as late as the
+    // end of a session may come, unless the session has begun to end meanwhile.
+    if (timeQuit == kNoLimit) {
+        return;
+    }
+    std::this_thread::sleep_until(
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(since + timeQuit + kOutputThreadQuitMs - nowMs()));
+    if (state.quitting.load() == 0) {
+        fatalError(0, message::kReadError, state.engineProcess);
     }
 }
 

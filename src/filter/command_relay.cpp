@@ -12,8 +12,6 @@ namespace kestrowan {
 
 namespace {
 
-// How long the output thread gets, once the engine's time is up, to pass on what it wrote.
-constexpr std::uint32_t kOutputThreadQuitMs = 300;
 constexpr std::uint32_t kNoLimit = UINT32_MAX;
 
 void forward(FilterState& state, Line line) {

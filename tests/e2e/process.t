@@ -40,14 +40,17 @@ close-stdout
 stderr {E:|Lesefehler}
 exit within=1500
 
-=== quit ends the filter in TimeQuit and 300 ms though the GUI reads nothing and every pipe is full
+=== {E} ends the filter in TimeQuit and 300 ms though the GUI reads nothing and every pipe is full
+for E quit|the engine's own end
 engine go 0 id {x*100000}
-engine go 0 id {y*2000000}
+engine {E:go|none} 0 id {y*2000000}
+engine {E:none|go} 0 !exit
 > isready
 < readyok
 pause stdout
 > go infinite
-> quit
+{E:> quit|> setoption name TimeInfo@Kestrowan value 0}
+stderr {E:|Lesefehler}
 exit after=900 within=3000
 
 === an engine that ignores quit or the end of its input, or reads nothing in a search, is ended after TimeQuit, 1000 ms by default or as set, and not before
