@@ -36,8 +36,7 @@ void makeEndMarker(EndMarker& marker) {
 
 void watchEngine(void* raw) {
     FilterState& state = *static_cast<FilterState*>(raw);
-    constexpr auto kNoLimit = UINT32_MAX;
-    if (!waitProcess(state.engineProcess, kNoLimit)) {
+    if (!waitProcess(state.engineProcess, kNoTimeLimit)) {
         return;  // no news about the engine; the relays still notice its end on their own
     }
     const std::int64_t since = nowMs();
@@ -58,7 +57,7 @@ void watchEngine(void* raw) {
     // The engine's own end is an error, which the output relay reports once the GUI has had all
     // that the engine wrote. A GUI that reads nothing hears of it all the same, as late as the
     // end of a session may come, unless the session has begun to end meanwhile.
-    if (timeQuit == kNoLimit) {
+    if (timeQuit == kNoTimeLimit) {
         return;
     }
     std::this_thread::sleep_until(

@@ -12,8 +12,6 @@ namespace kestrowan {
 
 namespace {
 
-constexpr std::uint32_t kNoLimit = UINT32_MAX;
-
 void forward(FilterState& state, Line line) {
     // No flush: a write on a pipe reaches the engine as it is, and on Windows a flush would wait
     // until the engine had read it all, which an engine deep in a search may not do for long.
@@ -29,11 +27,11 @@ void startSearch(FilterState& state) {
 
 // The milliseconds left of `limitMs` counted from `since`, and `extraMs` more.
 std::uint32_t timeLeft(std::int64_t since, std::uint32_t limitMs, std::uint32_t extraMs = 0) {
-    if (limitMs == kNoLimit) {
-        return kNoLimit;
+    if (limitMs == kNoTimeLimit) {
+        return kNoTimeLimit;
     }
     const std::int64_t left = since + limitMs + extraMs - nowMs();
-    return static_cast<std::uint32_t>(std::clamp<std::int64_t>(left, 0, kNoLimit - 1));
+    return static_cast<std::uint32_t>(std::clamp<std::int64_t>(left, 0, kNoTimeLimit - 1));
 }
 
 // The session ends on "quit" (`quitLine`) or at the end of the GUI's input (null). Each step

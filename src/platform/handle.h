@@ -10,6 +10,9 @@ namespace kestrowan {
 using Handle = std::intptr_t;
 inline constexpr Handle kNoHandle = -1;
 
+// A time limit in milliseconds that sets none: all bits set, as TimeQuit's -1 comes out.
+inline constexpr std::uint32_t kNoTimeLimit = UINT32_MAX;
+
 enum class StdStream { input, output };
 
 // The handle that the filter's own standard input or output refers to right now.
@@ -26,7 +29,7 @@ std::int64_t readHandle(Handle handle, void* buffer, std::uint32_t size);
 // Returns the count written, which is less than `size` only after a failure or a stall.
 std::int64_t writeHandle(Handle handle, const void* data, std::uint32_t size);
 
-// Writes as writeHandle does, but gives up once `timeoutMs` milliseconds (all bits set: no
+// Writes as writeHandle does, but gives up once `timeoutMs` milliseconds (kNoTimeLimit: no
 // limit) have passed before the whole of it was taken. Returns the count written, which is
 // less than `size` after a failure, a stall or the time running out.
 std::int64_t writeHandleWithin(Handle handle, const void* data, std::uint32_t size,

@@ -66,7 +66,7 @@ std::int64_t writeHandleWithin(Handle handle, const void* data, std::uint32_t si
     if (flags < 0 || (blocking && fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)) {
         return writeHandle(handle, data, size);
     }
-    const bool limited = timeoutMs != UINT32_MAX;
+    const bool limited = timeoutMs != kNoTimeLimit;
     const std::int64_t deadline = monotonicMs() + timeoutMs;
     const char* bytes = static_cast<const char*>(data);
     std::uint32_t done = 0;

@@ -40,7 +40,7 @@ Handle startProcess(const char* program, const char* commandLine, const char* wo
 // Async-signal-safe on POSIX.
 void terminateProcess(Handle process);
 
-// Waits up to `timeoutMs` milliseconds (all bits set: no limit) for the process to end.
+// Waits up to `timeoutMs` milliseconds (kNoTimeLimit: no limit) for the process to end.
 // Returns true only if it has ended. The process is not reaped, so its id stays ours.
 bool waitProcess(Handle process, std::uint32_t timeoutMs);
 

@@ -226,7 +226,7 @@ void closeOtherDescriptors(int keep, int limit) {
 // without limit. The watcher's wait has none and starts beside the engine's start, where a
 // clock reading would be the process's first and fault in the clock's pages.
 std::int64_t deadlineAfter(std::uint32_t timeoutMs) {
-    return timeoutMs == UINT32_MAX ? 0 : monotonicMs() + timeoutMs;
+    return timeoutMs == kNoTimeLimit ? 0 : monotonicMs() + timeoutMs;
 }
 
 // Without pidfds (older kernels, some sandboxes) the wait is on the child itself, which
@@ -234,7 +234,7 @@ std::int64_t deadlineAfter(std::uint32_t timeoutMs) {
 // wait looks again every few milliseconds.
 bool waitChild(pid_t pid, std::uint32_t timeoutMs) {
     constexpr std::int64_t kLookAgainMs = 5;
-    const bool unlimited = timeoutMs == UINT32_MAX;
+    const bool unlimited = timeoutMs == kNoTimeLimit;
     const std::int64_t deadline = deadlineAfter(timeoutMs);
     for (;;) {
         siginfo_t info{};
@@ -365,7 +365,7 @@ bool waitProcess(Handle process, std::uint32_t timeoutMs) {
     if (pidfd < 0) {
         return waitChild(pid, timeoutMs);
     }
-    const bool unlimited = timeoutMs == UINT32_MAX;
+    const bool unlimited = timeoutMs == kNoTimeLimit;
     const std::int64_t deadline = deadlineAfter(timeoutMs);
     bool ended = false;
     for (;;) {

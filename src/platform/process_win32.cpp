@@ -188,7 +188,7 @@ bool waitProcess(Handle process, std::uint32_t timeoutMs) {
     if (process == kNoHandle) {
         return false;
     }
-    static_assert(INFINITE == UINT32_MAX);
+    static_assert(INFINITE == kNoTimeLimit);
     return WaitForSingleObject(reinterpret_cast<HANDLE>(process), timeoutMs) == WAIT_OBJECT_0;
 }
 
