@@ -1,10 +1,12 @@
 #include <limits.h>
+#include <poll.h>
 #include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
 
 #include "platform/handle.h"
+#include "platform/ready_posix.h"
 
 namespace kestrowan {
 
@@ -28,7 +30,7 @@ std::int64_t writeHandleSpans(Handle handle, const ByteSpan* spans, std::uint32_
         }
         ssize_t n =
             ::writev(static_cast<int>(handle), vectors + first, static_cast<int>(taken - first));
-        if (n < 0 && errno == EINTR) {
+        if (n < 0 && (errno == EINTR || waitUntilReady(handle, POLLOUT))) {
             continue;
         }
         if (n <= 0) {

@@ -25,15 +25,26 @@ bool setStdHandle(StdStream stream, Handle handle);
 // where the last error code is cleared: nothing failed, and an error line should not say so.
 std::int64_t readHandle(Handle handle, void* buffer, std::uint32_t size);
 
-// Writes all `size` bytes as one write; a write cut short by a signal is continued.
-// Returns the count written, which is less than `size` only after a failure or a stall.
+// Writes all `size` bytes, waiting for room as long as it takes; a write cut short by a signal
+// is continued. Returns the count written, which is less than `size` only after a failure.
 std::int64_t writeHandle(Handle handle, const void* data, std::uint32_t size);
 
-// Writes as writeHandle does, but gives up once `timeoutMs` milliseconds (kNoTimeLimit: no
-// limit) have passed before the whole of it was taken. Returns the count written, which is
-// less than `size` after a failure, a stall or the time running out.
-std::int64_t writeHandleWithin(Handle handle, const void* data, std::uint32_t size,
-                               std::uint32_t timeoutMs);
+// Writes as much of the bytes as the handle takes without waiting, and returns that count
+// (0 if it takes nothing now), or -1 on failure. Only for a handle that setNonBlockingWrites
+// readied.
+std::int64_t writeHandleNow(Handle handle, const void* data, std::uint32_t size);
+
+// Readies a handle whose open file description is the filter's alone for writeHandleNow; every
+// other write on it still waits for room. False where the platform cannot (Windows). Never for a
+// handle that another process shares: the flag would change that process's writes too.
+bool setNonBlockingWrites(Handle handle);
+
+// Writes as writeHandle does, on a thread of its own, and gives up waiting once `timeoutMs`
+// milliseconds (kNoTimeLimit: no limit) have passed. Returns true if all of it was written in
+// time. A write given up on may still complete later, whole; the handle's flags are left alone,
+// so it may be one that other processes share.
+bool writeHandleWithin(Handle handle, const void* data, std::uint32_t size,
+                       std::uint32_t timeoutMs);
 
 struct ByteSpan {
     const char* data;

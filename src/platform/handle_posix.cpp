@@ -3,12 +3,11 @@
 #include <unistd.h>
 #include <cerrno>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdint>
 
 #include "platform/handle.h"
-#include "platform/system.h"
+#include "platform/ready_posix.h"
 
 namespace kestrowan {
 
@@ -17,6 +16,17 @@ namespace {
 // as its fds 0 and 1, while the filter's own fds 0 and 1 stay untouched.
 std::atomic<Handle> childStdHandles[2] = {STDIN_FILENO, STDOUT_FILENO};
 }  // namespace
+
+bool waitUntilReady(Handle handle, short events) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        return false;
+    }
+    // A GUI may hand over a stream that is non-blocking for its own sake, and the filter's own
+    // end of the engine's input is one: there, the call waits here as it would have in the read
+    // or write. A signal ends the wait early, and the call is simply tried again.
+    pollfd entry{static_cast<int>(handle), events, 0};
+    return ::poll(&entry, 1, -1) >= 0 || errno == EINTR;
+}
 
 Handle stdHandle(StdStream stream) {
     return childStdHandles[static_cast<int>(stream)].load();
@@ -33,13 +43,13 @@ std::int64_t readHandle(Handle handle, void* buffer, std::uint32_t size) {
         if (n == 0) {
             errno = 0;
         }
-        if (n >= 0 || errno != EINTR) {
+        if (n >= 0 || (errno != EINTR && !waitUntilReady(handle, POLLIN))) {
             return n;
         }
     }
 }
 
-std::int64_t writeHandle(Handle handle, const void* data, std::uint32_t size) {
+std::int64_t writeHandleNow(Handle handle, const void* data, std::uint32_t size) {
     const char* bytes = static_cast<const char*>(data);
     std::uint32_t done = 0;
     while (done < size) {
@@ -48,6 +58,8 @@ std::int64_t writeHandle(Handle handle, const void* data, std::uint32_t size) {
             done += static_cast<std::uint32_t>(n);
         } else if (n < 0 && errno == EINTR) {
             continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;  // full: the rest is for later
         } else {
             // A real error, or a write that made no progress.
             return done == 0 && n < 0 ? -1 : std::int64_t{done};
@@ -56,50 +68,26 @@ std::int64_t writeHandle(Handle handle, const void* data, std::uint32_t size) {
     return done;
 }
 
-// Non-blocking for the call's length, so that a full pipe makes the write return and the wait
-// can be bounded by poll.
-std::int64_t writeHandleWithin(Handle handle, const void* data, std::uint32_t size,
-                               std::uint32_t timeoutMs) {
-    const int fd = static_cast<int>(handle);
-    const int flags = fcntl(fd, F_GETFL);
-    const bool blocking = flags >= 0 && (flags & O_NONBLOCK) == 0;
-    if (flags < 0 || (blocking && fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)) {
-        return writeHandle(handle, data, size);
-    }
-    const bool limited = timeoutMs != kNoTimeLimit;
-    const std::int64_t deadline = monotonicMs() + timeoutMs;
+std::int64_t writeHandle(Handle handle, const void* data, std::uint32_t size) {
     const char* bytes = static_cast<const char*>(data);
     std::uint32_t done = 0;
-    bool failed = false;
     while (done < size) {
-        const ssize_t n = ::write(fd, bytes + done, size - done);
-        if (n > 0) {
-            done += static_cast<std::uint32_t>(n);
-            continue;
+        const std::int64_t n = writeHandleNow(handle, bytes + done, size - done);
+        if (n < 0) {
+            return done == 0 ? -1 : std::int64_t{done};
         }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n == 0 || errno != EAGAIN) {
-            failed = n < 0;
+        done += static_cast<std::uint32_t>(n);
+        if (done < size && !waitUntilReady(handle, POLLOUT)) {
             break;
         }
-        const std::int64_t left = deadline - monotonicMs();
-        if (limited && left <= 0) {
-            errno = ETIMEDOUT;
-            break;
-        }
-        pollfd writable{fd, POLLOUT, 0};
-        // A signal or a broken pipe ends the poll early; the next write tells which.
-        poll(&writable, 1,
-             limited ? static_cast<int>(std::min<std::int64_t>(left, INT32_MAX)) : -1);
     }
-    const int error = errno;
-    if (blocking) {
-        fcntl(fd, F_SETFL, flags);
-    }
-    errno = error;
-    return failed && done == 0 ? -1 : std::int64_t{done};
+    return done;
+}
+
+bool setNonBlockingWrites(Handle handle) {
+    const int fd = static_cast<int>(handle);
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
 void flushHandle(Handle) {

@@ -1,6 +1,8 @@
 // Anonymous pipes.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/handle.h"
 
 namespace kestrowan {
@@ -12,5 +14,10 @@ bool createPipe(Handle& readEnd, Handle& writeEnd, std::uint32_t size);
 
 // Makes a copy of `handle` that no started process inherits. Returns false on failure.
 bool duplicateUninheritable(Handle handle, Handle& copy);
+
+// Waits until the reader of the pipe whose write end is `writeEnd` has taken every byte written
+// to it, or `process` has ended, for at most `timeoutMs` milliseconds (kNoTimeLimit: no limit).
+// Returns false if the time ran out first. Nothing may be written to the pipe meanwhile.
+bool waitPipeTaken(Handle writeEnd, Handle process, std::uint32_t timeoutMs);
 
 }  // namespace kestrowan

@@ -1,7 +1,12 @@
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/pipe.h"
+#include "platform/process.h"
+#include "platform/system.h"
 
 namespace kestrowan {
 
@@ -29,6 +34,27 @@ bool duplicateUninheritable(Handle handle, Handle& copy) {
     }
     copy = fd;
     return true;
+}
+
+// Nothing announces that a pipe has been emptied, so its fill level is looked at every few
+// milliseconds; the process's end, which the wait between two looks watches for, comes at once.
+bool waitPipeTaken(Handle writeEnd, Handle process, std::uint32_t timeoutMs) {
+    constexpr std::int64_t kLookAgainMs = 4;
+    const bool unlimited = timeoutMs == kNoTimeLimit;
+    const std::int64_t deadline = monotonicMs() + timeoutMs;
+    for (;;) {
+        int unread = 0;
+        if (::ioctl(static_cast<int>(writeEnd), FIONREAD, &unread) != 0 || unread == 0) {
+            return true;
+        }
+        const std::int64_t left = unlimited ? kLookAgainMs : deadline - monotonicMs();
+        if (left <= 0) {
+            return false;
+        }
+        if (waitProcess(process, static_cast<std::uint32_t>(std::min(left, kLookAgainMs)))) {
+            return true;
+        }
+    }
 }
 
 }  // namespace kestrowan

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/pipe.h"
+#include "platform/thread.h"
 
 namespace kestrowan {
 
@@ -28,6 +29,31 @@ bool duplicateUninheritable(Handle handle, Handle& copy) {
     }
     copy = reinterpret_cast<Handle>(duplicate);
     return true;
+}
+
+namespace {
+
+void flushPipe(void* writeEnd) {
+    FlushFileBuffers(static_cast<HANDLE>(writeEnd));
+}
+
+}  // namespace
+
+// On a pipe, a flush returns once the reader has taken everything written, or once there is no
+// reader. It cannot be given a time limit, so it runs on a thread of its own.
+bool waitPipeTaken(Handle writeEnd, Handle process, std::uint32_t timeoutMs) {
+    const Handle flusher = startThread(flushPipe, reinterpret_cast<void*>(writeEnd), 64 * 1024);
+    if (flusher == kNoHandle) {
+        // Nothing can tell when the reader has taken it all: the process's end is what is left.
+        return WaitForSingleObject(reinterpret_cast<HANDLE>(process), timeoutMs) == WAIT_OBJECT_0;
+    }
+    const HANDLE either[2] = {reinterpret_cast<HANDLE>(flusher), reinterpret_cast<HANDLE>(process)};
+    const DWORD first = WaitForMultipleObjects(2, either, FALSE, timeoutMs);
+    if (first != WAIT_OBJECT_0) {
+        cancelBlockingCall(flusher);
+    }
+    detachThread(flusher);
+    return first == WAIT_OBJECT_0 || first == WAIT_OBJECT_0 + 1;
 }
 
 }  // namespace kestrowan

@@ -20,8 +20,9 @@ struct ThreadStart {
 // Start records are never freed. A thread's first call into the allocator, a free included,
 // makes the C library set up a heap for that thread: a handful of memory-map calls, which on
 // a virtual machine cost as much as the rest of the filter's start together. The filter starts
-// two threads in its life.
-constexpr int kMaxThreadStarts = 8;
+// a handful of threads in its life: two at its start, the writer of the engine's input when the
+// engine falls behind, and one for each write that may have to be given up on its way out.
+constexpr int kMaxThreadStarts = 16;
 ThreadStart threadStarts[kMaxThreadStarts];
 std::atomic<int> threadStartsUsed{0};
 
@@ -83,6 +84,11 @@ bool joinThread(Handle thread, std::uint32_t timeoutMs) {
         return false;
     }
     return true;
+}
+
+void cancelBlockingCall(Handle) {
+    // A POSIX thread blocked in a read or write cannot be freed from it without a signal handler
+    // of the process's; the thread is left to the process's end.
 }
 
 }  // namespace kestrowan

@@ -49,7 +49,15 @@ bool joinThread(Handle thread, std::uint32_t timeoutMs) {
     if (thread == kNoHandle) {
         return false;
     }
-    return WaitForSingleObject(reinterpret_cast<HANDLE>(thread), timeoutMs) == WAIT_OBJECT_0;
+    if (WaitForSingleObject(reinterpret_cast<HANDLE>(thread), timeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
+}
+
+void cancelBlockingCall(Handle thread) {
+    CancelSynchronousIo(reinterpret_cast<HANDLE>(thread));
 }
 
 }  // namespace kestrowan
