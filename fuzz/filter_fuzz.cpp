@@ -1,5 +1,6 @@
 // Random bytes, cut into reads of random sizes, through the line reader: the lines that come
-// out must be the lines that went in, without their trailing white space. Then both relays'
+// out must be the lines that went in, without their trailing white space, a last part line
+// included. Then both relays'
 // decisions on each line, with random flags and times, are held against what must never
 // happen.
 #include <fuzzer/FuzzedDataProvider.h>
@@ -72,22 +73,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (unsigned i = 0; i < repeat; ++i) {
         text += piece;
     }
-    text += '\n';
+    // Often the text ends in a part line without a line feed, as a script's last command may.
+    text += random.ConsumeBool() ? "\n" : "";
     pending = text;
-    LineReader reader;
-    createLineReader(reader, 0);
-    for (std::size_t begin = 0, lf = 0; (lf = text.find('\n', begin)) != text.npos;
-         begin = lf + 1) {
-        std::size_t end = lf;
+    const auto trimmed = [&](std::size_t begin, std::size_t end) {
         while (end > begin && isWhiteSpace(text[end - 1])) {
             --end;
         }
+        return std::string_view(text).substr(begin, end - begin);
+    };
+    LineReader reader;
+    createLineReader(reader, 0);
+    std::size_t begin = 0;
+    for (std::size_t lf = 0; (lf = text.find('\n', begin)) != text.npos; begin = lf + 1) {
         Line line{};
-        if (!readLine(reader, line, kNoHandle) ||
-            line.view() != std::string_view(text).substr(begin, end - begin) ||
+        if (!readLine(reader, line, kNoHandle) || line.view() != trimmed(begin, lf) ||
             line.text[line.length] != '\0' || brokenDecisions(std::string(line.view()), random)) {
             std::abort();
         }
+    }
+    Line last{};
+    const bool part = begin < text.size();
+    if (readLine(reader, last, kNoHandle) || takeLastLine(reader, last) != part ||
+        (part && (last.view() != trimmed(begin, text.size()) || last.text[last.length] != '\0'))) {
+        std::abort();
     }
     releaseLineReader(reader);
     return 0;

@@ -1,5 +1,6 @@
 #include "io/line_reader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -11,23 +12,27 @@ namespace kestrowan {
 
 namespace {
 
-// Looks for a line feed from offset `from` on. If there is one, hands out the line that begins
-// at `start`, trimmed, and moves `start` past it.
-bool takeLine(LineReader& reader, std::uint32_t from, Line& line) {
+// Hands out the bytes from `start` up to `lineEnd` (a line feed, or the held data's end) as a
+// line, trimmed, and moves `start` past them.
+void handOut(LineReader& reader, std::uint32_t lineEnd, Line& line) {
     char* buffer = reader.buffer;
-    void* found = std::memchr(buffer + from, '\n', reader.length - from);
-    if (found == nullptr) {
-        return false;
-    }
     const std::uint32_t lineStart = reader.start;
-    const std::uint32_t lineFeed = static_cast<std::uint32_t>(static_cast<char*>(found) - buffer);
-    std::uint32_t end = lineFeed;
+    std::uint32_t end = lineEnd;
     buffer[end] = '\0';
     while (end > lineStart && isWhiteSpace(buffer[end - 1])) {
         buffer[--end] = '\0';
     }
-    reader.start = lineFeed + 1;
+    reader.start = std::min(lineEnd + 1, reader.length);
     line = Line{buffer + lineStart, end - lineStart};
+}
+
+// Looks for a line feed from offset `from` on, and hands out the line it ends.
+bool takeLine(LineReader& reader, std::uint32_t from, Line& line) {
+    void* found = std::memchr(reader.buffer + from, '\n', reader.length - from);
+    if (found == nullptr) {
+        return false;
+    }
+    handOut(reader, static_cast<std::uint32_t>(static_cast<char*>(found) - reader.buffer), line);
     return true;
 }
 
@@ -48,6 +53,15 @@ void grow(LineReader& reader, Handle engineProcess) {
 
 bool takeHeldLine(LineReader& reader, Line& line) {
     return reader.length > reader.start && takeLine(reader, reader.start, line);
+}
+
+bool takeLastLine(LineReader& reader, Line& line) {
+    if (!reader.ended || reader.length == reader.start) {
+        return false;
+    }
+    // The held data is followed by its NUL, which becomes the line's end.
+    handOut(reader, reader.length, line);
+    return true;
 }
 
 bool createLineReader(LineReader& reader, Handle handle) {
@@ -71,6 +85,9 @@ bool readLine(LineReader& reader, Line& line, Handle engineProcess) {
     if (takeHeldLine(reader, line)) {
         return true;
     }
+    if (reader.ended) {
+        return false;
+    }
     if (reader.length > reader.start) {
         if (reader.start > 0) {
             std::memmove(reader.buffer, reader.buffer + reader.start,
@@ -91,6 +108,7 @@ bool readLine(LineReader& reader, Line& line, Handle engineProcess) {
             fatalError(message::kReadError, engineProcess);
         }
         if (count == 0) {
+            reader.ended = true;
             return false;
         }
         reader.length += static_cast<std::uint32_t>(count);

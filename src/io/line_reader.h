@@ -14,6 +14,8 @@ struct LineReader {
     std::uint32_t capacity = 0;
     std::uint32_t length = 0;
     std::uint32_t start = 0;  // first byte not yet handed out
+    // The stream has ended: it is not read again, as a terminal would wait for more after it.
+    bool ended = false;
 };
 
 // A line without its line end and trailing white space. NUL bytes are ordinary data. The byte
@@ -45,8 +47,12 @@ void releaseLineReader(LineReader& reader);
 bool takeHeldLine(LineReader& reader, Line& line);
 
 // Blocks until a whole line is held and hands it out; valid until the next call on the reader.
-// Returns false at the end of the stream, where a part line without its line feed is let go; a
-// read failure ends the filter with "Lesefehler".
+// Returns false at the end of the stream, where a part line without its line feed is held back
+// for takeLastLine; a read failure ends the filter with "Lesefehler".
 bool readLine(LineReader& reader, Line& line, Handle engineProcess);
+
+// Once readLine has returned false: hands out the part line that the stream ended with, trimmed
+// like any other, if there is one. A caller that does not ask lets it go.
+bool takeLastLine(LineReader& reader, Line& line);
 
 }  // namespace kestrowan
