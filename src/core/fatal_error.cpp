@@ -14,17 +14,17 @@ namespace {
 
 std::atomic<bool> processEndClaimed{false};
 
-[[noreturn]] void waitForProcessEnd() {
-    for (;;) {
-        std::this_thread::sleep_for(std::chrono::hours(1));
-    }
-}
-
 bool claimProcessEnd() {
     return !processEndClaimed.exchange(true);
 }
 
 }  // namespace
+
+void waitForProcessEnd() {
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+}
 
 void finishProcess() {
     if (!claimProcessEnd()) {

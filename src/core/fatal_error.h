@@ -25,6 +25,9 @@ inline constexpr std::uint32_t kErrorLineMs = 1300;
 // waits for it to end the process instead, so the process ends once.
 [[noreturn]] void finishProcess();
 
+// Blocks the calling thread for good: another thread has the filter's end in hand.
+[[noreturn]] void waitForProcessEnd();
+
 // Milliseconds from a clock that never steps back, always at or above 0.
 std::int64_t nowMs();
 

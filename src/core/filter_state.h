@@ -3,7 +3,10 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <string>
 #include <string_view>
 
 #include "io/line_reader.h"
@@ -19,10 +22,29 @@ struct EndMarker {
     std::uint32_t length = 0;
 };
 
+// What the GUI sent that the engine has yet to be given. The command relay writes straight into
+// the engine's pipe while it has room; what does not fit waits here for a writer thread, so that
+// the relay goes on reading the GUI and sees "quit" or the end of its input however far the
+// engine has fallen behind. Shared by the command relay and the writer, under `lock`.
+struct EngineInput {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::string queued;    // for the writer, in the order sent
+    bool writing = false;  // the writer is in a write of bytes it took from `queued`
+    bool writerStarted = false;
+    // A write failed, with this error code: nothing more reaches the engine.
+    bool failed = false;
+    long failure = 0;
+    bool closed = false;
+    // Set before the relays start: writes may be tried without waiting (setNonBlockingWrites).
+    bool direct = false;
+};
+
 // The handles are set by the driver before the output thread starts and never change after;
 // every field that the two relays share is atomic, as the record has no lock.
 struct FilterState {
     Handle engineOutRead = kNoHandle;
+    // Written to by the command relay and the engine input's writer, never by both at once.
     Handle engineInWrite = kNoHandle;
     Handle guiIn = kNoHandle;
     Handle guiOut = kNoHandle;
@@ -45,6 +67,7 @@ struct FilterState {
     // marker then follows the engine's last byte in its output pipe.
     std::atomic<std::int32_t> engineEnded{0};
     EndMarker endMarker;
+    EngineInput engineInput;
     std::atomic<std::int64_t> currmoveDeadline{0};
     std::atomic<std::int64_t> infoDeadline{0};
     std::atomic<std::int32_t> timeCurrmove{1500};

@@ -9,9 +9,11 @@ namespace kestrowan {
 
 namespace {
 
-// The engine's output pipe holds this much, so that an engine flooding info lines writes on
-// while the output relay works through what it read; the relay then reads full buffers.
-constexpr std::uint32_t kEngineOutputPipeSize = 1 << 20;
+// Each of the engine's pipes holds this much where the system allows: an engine flooding info
+// lines writes on while the output relay works through what it read, and reads full buffers; a
+// GUI's position commands, some kilobytes each, wait in the input pipe for an engine that is
+// busy, rather than in the filter.
+constexpr std::uint32_t kEnginePipeSize = 1 << 20;
 
 struct PipeEnds {
     Handle filterEnd;
@@ -28,7 +30,7 @@ PipeEnds redirectStdToPipe(StdStream stream) {
     Handle readEnd = kNoHandle;
     Handle writeEnd = kNoHandle;
     const bool output = stream == StdStream::output;
-    if (!createPipe(readEnd, writeEnd, output ? kEngineOutputPipeSize : 0)) {
+    if (!createPipe(readEnd, writeEnd, kEnginePipeSize)) {
         fatalError(message::kCreatePipe, kNoHandle);
     }
     ends.childEnd = output ? writeEnd : readEnd;
@@ -88,6 +90,9 @@ void launchEngine(FilterState& state, int argc, char** argv) {
     const PipeEnds engineIn = redirectStdToPipe(StdStream::input);
     state.engineInWrite = engineIn.filterEnd;
     state.guiIn = engineIn.savedStd;
+    // The filter's end is its own (the engine reads from the other), so writes on it may return
+    // when the pipe is full, and the command relay reads on meanwhile.
+    state.engineInput.direct = setNonBlockingWrites(state.engineInWrite);
 
     state.engineProcess = startEngine(argc, argv);
 

@@ -2,6 +2,7 @@
 
 #include "core/fatal_error.h"
 #include "core/messages.h"
+#include "filter/engine_input.h"
 #include "filter/protocol.h"
 #include "filter/relay.h"
 #include "filter/relay_io.h"
@@ -12,10 +13,16 @@ namespace kestrowan {
 
 namespace {
 
-void forward(FilterState& state, Line line) {
+// What the last word to the GUI, an error line at the end of its input, may always take of the
+// ending's time, however long the engine and the output relay took: enough to write a line to a
+// pipe with room, with a thread to start for the write.
+constexpr std::uint32_t kLastWordMs = 100;
+
+void forward(FilterState& state, Line line, bool mayWait = true) {
     // No flush: a write on a pipe reaches the engine as it is, and on Windows a flush would wait
     // until the engine had read it all, which an engine deep in a search may not do for long.
-    writeLine(state.engineInWrite, line, state.engineProcess);
+    line.text[line.length] = '\n';
+    sendToEngine(state, line.text, line.length + 1, mayWait);
 }
 
 void startSearch(FilterState& state) {
@@ -34,33 +41,33 @@ std::uint32_t timeLeft(std::int64_t since, std::uint32_t limitMs, std::uint32_t 
     return static_cast<std::uint32_t>(std::clamp<std::int64_t>(left, 0, kNoTimeLimit - 1));
 }
 
-// The session ends on "quit" (`quitLine`) or at the end of the GUI's input (null). Each step
-// is bounded by TimeQuit, counted from here, whatever the GUI and the engine do; the output
-// relay goes on meanwhile, so that the answers to everything the GUI sent reach it. Returns the
-// milliseconds left for a last word to the GUI.
-std::uint32_t endSession(FilterState& state, const Line* quitLine) {
+// The session ends on "quit" (`quitLine`) or at the end of the GUI's input (null). Every step
+// is bounded, whatever the GUI and the engine do, and the output relay goes on meanwhile, so that
+// the answers to everything the GUI sent reach it. The engine's TimeQuit runs from the moment it
+// has read all it was sent: a script hands "quit" over long before a slow engine reads it.
+// Returns the milliseconds left for a last word to the GUI.
+std::uint32_t endSession(FilterState& state, Line* quitLine) {
     const std::int64_t since = nowMs();
     // -1, all bits set, means no limit.
     const auto timeQuit = static_cast<std::uint32_t>(state.timeQuit.load());
     state.quitting.store(1);
-    // 1. The engine hears of the end as it would without the filter: "quit", or the end of its
-    //    own input. An engine that reads nothing cannot hold the write past its time, and one
-    //    that has gone needs no "quit".
+    // 1. The engine hears of the end as it would without the filter: "quit", behind all it has
+    //    yet to read, and then the end of its input. An engine that has gone needs neither.
     if (quitLine != nullptr) {
-        quitLine->text[quitLine->length] = '\n';
-        writeHandleWithin(state.engineInWrite, quitLine->text, quitLine->length + 1, timeQuit);
-    } else {
-        closeHandle(state.engineInWrite);
-        state.engineInWrite = kNoHandle;
+        forward(state, *quitLine, false);
     }
-    // 2. It gets TimeQuit to end, and is ended then. Whatever it started goes with it either
-    //    way, from the engine watcher.
-    if (!waitProcess(state.engineProcess, timeLeft(since, timeQuit))) {
+    // 2. An engine that has not read all of it within TimeQuit is hung.
+    const bool taken = engineTookInput(state, timeLeft(since, timeQuit));
+    const std::int64_t from = taken ? nowMs() : since;
+    closeEngineInput(state);
+    // 3. It gets TimeQuit from then on to end, and is ended then. Whatever it started goes with
+    //    it either way, from the engine watcher.
+    if (!waitProcess(state.engineProcess, timeLeft(from, timeQuit))) {
         terminateProcess(state.engineProcess);
     }
-    // 3. The output relay passes on the rest of what the engine wrote, as far as the GUI takes it.
-    joinThread(state.outputThread, timeLeft(since, timeQuit, kOutputThreadQuitMs));
-    return timeLeft(since, timeQuit, kOutputThreadQuitMs);
+    // 4. The output relay passes on the rest of what the engine wrote, as far as the GUI takes it.
+    joinThread(state.outputThread, timeLeft(from, timeQuit, kOutputThreadQuitMs - kLastWordMs));
+    return std::max(timeLeft(from, timeQuit, kOutputThreadQuitMs), kLastWordMs);
 }
 
 }  // namespace
@@ -69,8 +76,9 @@ void runCommandRelay(FilterState& state) {
     LineReader reader;
     openReader(reader, state.guiIn, state.engineProcess);
     for (;;) {
+        // A script's last command often has no line feed; it counts all the same.
         Line line{};
-        if (!readLine(reader, line, state.engineProcess)) {
+        if (!readLine(reader, line, state.engineProcess) && !takeLastLine(reader, line)) {
             // Still the error it always was, told once the engine has had its time to end.
             const std::uint32_t lineMs = endSession(state, nullptr);
             fatalError(0, message::kReadError, state.engineProcess, lineMs);

@@ -5,14 +5,6 @@
 
 namespace kestrowan {
 
-void writeLine(Handle target, Line line, Handle engineProcess) {
-    line.text[line.length] = '\n';
-    const std::uint32_t size = line.length + 1;
-    if (writeHandle(target, line.text, size) != size) {
-        fatalError(message::kWriteError, engineProcess);
-    }
-}
-
 void openReader(LineReader& reader, Handle source, Handle engineProcess) {
     if (!createLineReader(reader, source)) {
         fatalError(message::kNoBuffer, engineProcess);
