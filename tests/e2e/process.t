@@ -14,14 +14,14 @@ exit after=150 within=1500
 received isready|quit
 log #exit
 
-=== a script handed over at once gets every answer in order, {E}
+=== a script handed over at once gets every answer in order, {E}, its last line without a line feed
 for E with quit|without quit
 engine uci 150 id name late\nuciok
 engine isready 150 readyok
 engine quit 150 !exit
 engine eof 150 !exit
->raw uci\nisready\n
-{E:> quit|close-stdin}
+>raw uci\n{E:isready\nquit|isready}
+close-stdin
 < id name late
 <~ ^option name RemoveStop@Kestrowan
 < uciok
@@ -40,20 +40,21 @@ close-stdout
 stderr {E:|Lesefehler}
 exit within=1500
 
-=== {E} ends the filter in TimeQuit and 300 ms though the GUI reads nothing and every pipe is full
-for E quit|the engine's own end
+=== {E} ends the filter in TimeQuit and 300 ms, its error line included, though the GUI reads nothing and every pipe is full
+for E quit|the engine's own end|the end of input
 engine go 0 id {x*100000}
-engine {E:go|none} 0 id {y*2000000}
-engine {E:none|go} 0 !exit
+engine {E:go|none|go} 0 id {y*2000000}
+engine {E:none|go|none} 0 !exit
+engine eof 0 !stay
 > isready
 < readyok
 pause stdout
 > go infinite
-{E:> quit|> setoption name TimeInfo@Kestrowan value 0}
-stderr {E:|Lesefehler}
+{E:> quit|> setoption name TimeInfo@Kestrowan value 0|close-stdin}
+stderr {E:|Lesefehler|Lesefehler}
 exit after=900 within=3000
 
-=== an engine that ignores quit or the end of its input, or reads nothing in a search, is ended after TimeQuit, 1000 ms by default or as set, and not before
+=== an engine that ignores quit or the end of its input, or reads nothing in a search behind a full input pipe, is ended after TimeQuit, 1000 ms by default or as set, and not before
 alone
 for T abc|200|abc, without pidfd|abc, deep in a search|abc, input closed|200, input closed
 env LD_PRELOAD={T:||{nopidfd}|||}
@@ -65,6 +66,7 @@ engine go {T:0|0|0|60000|0|0} !stay
 > isready
 < readyok
 > go
+> position startpos moves {a*1500000}
 > stop
 {T:> quit|> quit|> quit|> quit|close-stdin|close-stdin}
 stderr {T:||||FEHLER 0; Lesefehler|FEHLER 0; Lesefehler}
@@ -83,6 +85,40 @@ engine go 0 !exit
 < bestmove e2e4
 stderr Lesefehler
 exit within=1000
+
+=== an engine that ends on its own while the GUI still sends has all it wrote passed on first, then its end
+engine go 0 info {i*900000}\nbestmove e2e4
+engine go 0 !exit
+> setoption name TimeQuit@Kestrowan value 1800
+> setoption name TimeInfo@Kestrowan value 0
+pause stdout
+> go
+gone within=1000 but=filter
+> isready
+resume stdout
+< info {i*900000}
+< bestmove e2e4
+stderr Lesefehler
+exit within=2000
+
+=== an engine that reads quit late has TimeQuit from then on: its answers arrive, and the filter ends with it
+engine go 0 id busy
+engine go 600 !stay
+engine quit 700 bestmove e2e4
+engine quit 700 !exit
+> go infinite
+< id busy
+> quit
+< bestmove e2e4
+exit within=2000
+log #exit
+
+=== after quit the engine's input ends, so that an engine that waits for that ends at once
+engine quit 0 !stay
+engine eof 0 !exit
+> quit
+exit within=700
+log #exit
 
 === no engine, a missing engine and a file that is no program are start-up errors
 for A |{dir}/none|{dir}/text
@@ -114,16 +150,16 @@ stderr {E:|Lesefehler|||}
 {E:exit|exit|gone|exit|gone} within=2500
 gone within=2500
 
-=== the GUI having gone, the filter ends at its next write, the engine before its line, which waits for a full standard error
+=== the GUI having gone, the filter ends at its next write, the engine before its line, which waits for a full standard error until the GUI {E}
+for E reads it|ends the filter
 no-stdout
-engine isready 0 !stderr{e*65536}
-engine isready 0 readyok
 pause stderr
+fill stderr
 > isready
 gone within=1000 but=filter
-resume stderr
+{E:resume stderr|signal TERM}
 stderr Schreibfehler
-exit
+{E:exit|gone}
 
 === SIG{S} to the filter ends an engine that holds on within a second
 only native

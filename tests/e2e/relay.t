@@ -4,21 +4,22 @@
 #                     the engine's command line N characters long), {c*N} (c, N times)
 #   engine W D TEXT   the scripted engine writes TEXT and a line feed (none after a final \c;
 #                     "!exit": it ends; "!spawn": it starts a copy of itself that only waits;
-#                     "!escape": one that waits 3 s outside its group; "!stderrTEXT": TEXT goes
-#                     to its standard error, and comes off the front of what the check sees)
-#                     D ms after a command with the first word W came
+#                     "!escape": one that waits 3 s outside its group) D ms after a command
+#                     with the first word W came
 #   engine-at PATH    the engine is a copy at PATH in the case's folder
 #   file PATH TEXT (executable if it starts with #!), cwd PATH, env N=V, odd (start with odd
 #   signals and stray descriptors), no-stdout (the GUI has gone), command ARGS (run that
 #   instead of the filter),
 #   only native|wine|full|any, needs FILES, alone (run after the others, one at a time)
 #   > TEXT            the GUI sends a line (>raw: bytes, no line feed); close-stdin,
-#                     signal NAME; pause stdout|stderr (the GUI stops reading), resume ..., and
-#                     close-stdout (what a paused stdout still held is not checked)
+#                     signal NAME; pause stdout|stderr (the GUI stops reading), resume ...,
+#                     close-stdout (what a paused stdout still held is not checked), and
+#                     fill stderr (the GUI fills the empty pipe; the check takes that off)
 #   < TEXT            the next line of output must be TEXT (<~ REGEX: skip to a match)
 #   exit [within=MS] [after=MS]  the filter ends with status 0, timed from the last step that
 #                     sent; all output must have been expected (after a last <~: the rest may
-#                     follow). A case with no exit and no signal ends with "> isready",
+#                     follow). Whatever ends it, it must leave its standard output and error
+#                     blocking, as the GUI gave them. A case with no exit and no signal ends with "> isready",
 #                     "< readyok", "> quit" and "exit".
 #   stderr MSG        the one error line (exact if MSG starts with "FEHLER"; else any code)
 #   received A|B|...  the lines the engine received, in all and in order

@@ -7,7 +7,7 @@
 # (the preload shims),
 # KESTROWAN_QUICK=1 (leave out the largest cases), KESTROWAN_JOBS, KESTROWAN_FAIL_FAST=1 (end at
 # the first failure).
-import contextlib, os, re, select, shlex, shutil, signal, subprocess, sys, tempfile, threading, time
+import contextlib, fcntl, os, re, select, shlex, shutil, signal, subprocess, sys, tempfile, termios, threading, time
 from concurrent.futures import ThreadPoolExecutor
 
 FILTER, ENGINE = os.environ["KESTROWAN_FILTER"], os.environ["KESTROWAN_TEST_ENGINE"]
@@ -75,6 +75,7 @@ class Case:
         self.env = dict(os.environ, KESTROWAN_TEST_DIR=self.dir,
                         ASAN_OPTIONS=os.environ.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0")
         self.changed, self.mark, self.loose = threading.Condition(), time.monotonic(), False
+        self.filler, self.kept = 0, []
 
     def expand(self, word):
         quoted = f'"{self.engine}"' if re.search("[ \t]", self.engine) else self.engine
@@ -123,8 +124,9 @@ class Case:
                 script.write(f"{word} {delay} {len(data)}\n".encode() + data + b"\n")
         # "no-stdout": the GUI has gone before the first line; "odd": the filter starts with
         # ignored signals (SIGCHLD, and SIGHUP as under nohup), a blocked one and stray
-        # descriptors, low and high.
-        out, keep = os.pipe() if "no-stdout" in ops else None, os.open(os.devnull, os.O_RDONLY)
+        # descriptors, low and high. The filter's own ends of its output and error stay open
+        # here too, so that their flags can be looked at once it has ended.
+        (out, out_end), (err, err_end), keep = os.pipe(), os.pipe(), os.open(os.devnull, os.O_RDONLY)
 
         def odd_start():
             os.dup2(keep, 100)
@@ -134,14 +136,23 @@ class Case:
         self.proc = RUNNING[id(self)] = subprocess.Popen(
             self.command or LOADER + [FILTER] + (
                 self.args if self.args is not None else [self.engine]), cwd=self.cwd,
-            env=self.env, stdin=subprocess.PIPE, stdout=out[1] if out else subprocess.PIPE,
-            stderr=subprocess.PIPE, close_fds="odd" not in ops,
-            preexec_fn=odd_start if "odd" in ops else None)
-        [os.close(fd) for fd in (out or ()) + (keep,)]
+            env=self.env, stdin=subprocess.PIPE, stdout=out_end, stderr=err_end,
+            close_fds="odd" not in ops, preexec_fn=odd_start if "odd" in ops else None)
+        os.close(keep)
+        self.kept = [out_end, err_end]
+        streams = [(None if "no-stdout" in ops else out, "stdout"), (err, "stderr")]
+        os.close(out) if "no-stdout" in ops else None
         self.held = {}  # "stdout" or "stderr": "paused" or "closed", as by a GUI that stops reading
-        self.readers = [threading.Thread(target=self.read, args=(s, n), daemon=True)
-                        for s, n in ((self.proc.stdout, "stdout"), (self.proc.stderr, "stderr")) if s]
+        self.readers = [threading.Thread(target=self.read, args=(open(fd, "rb", 0), name), daemon=True)
+                        for fd, name in streams if fd is not None]
         [reader.start() for reader in self.readers]
+
+    def release(self):  # the filter has ended: its streams must be as the GUI gave them
+        for fd, name in zip(self.kept, ("output", "error")):
+            if not self.command and fcntl.fcntl(fd, fcntl.F_GETFL) & os.O_NONBLOCK:
+                raise AssertionError(f"the filter left its standard {name} non-blocking")
+            os.close(fd)
+        self.kept = []
 
     def read(self, stream, name):
         pending = []  # the line still coming in, in parts: a long one is joined once
@@ -158,7 +169,7 @@ class Case:
                     break
                 continue
             with self.changed:
-                if stream is self.proc.stderr:
+                if name == "stderr":
                     self.stderr += chunk
                     continue
                 *done, last = chunk.split(b"\n")
@@ -203,6 +214,11 @@ class Case:
             with self.changed:
                 self.held[arg or "stdout"] = {"pause": "paused", "resume": None}.get(op, "closed")
                 self.changed.notify_all()
+        elif op == "fill":  # a full standard error pipe, which the check takes off again
+            fd = self.kept[1]
+            if int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, bytes(4)), sys.byteorder):
+                raise AssertionError("standard error is not empty, so its room is not known")
+            self.filler = os.write(fd, b"f" * fcntl.fcntl(fd, fcntl.F_GETPIPE_SZ))
         elif op in ("close-stdin", "signal"):
             self.proc.send_signal(getattr(signal, "SIG" + arg)) if arg else self.proc.stdin.close()
         elif op == "exit":
@@ -213,6 +229,7 @@ class Case:
             took = (time.monotonic() - self.mark) * 1000
             if took < float(options.get("after", 0)) or status != 0:
                 raise AssertionError(f"ended with {status} after {took:.0f} ms")
+            self.release()
             with self.changed:  # what a GUI that stopped reading left is not looked at
                 self.held = {name: "closed" for name in self.held if self.held[name]}
                 self.changed.notify_all()
@@ -220,8 +237,10 @@ class Case:
             if not self.loose and "stdout" not in self.held and self.cursor < len(self.lines):
                 raise AssertionError(f"more output: {self.lines[self.cursor][:200]!r}")
         elif op == "gone":  # under Wine too: a Windows process is a process here as well
-            while pids := [pid for pid in session(f"KESTROWAN_TEST_DIR={self.dir}".encode())
-                           if options.get("but") != "filter" or pid != self.proc.pid]:
+            # With but=filter, once the engine is known to have started: it logs that first.
+            while (pids := [pid for pid in session(f"KESTROWAN_TEST_DIR={self.dir}".encode())
+                            if options.get("but") != "filter" or pid != self.proc.pid]) or (
+                    options.get("but") == "filter" and not self.log()):
                 if time.monotonic() > self.mark + within:
                     for pid in pids:
                         with contextlib.suppress(OSError):
@@ -247,13 +266,10 @@ class Case:
         code = "" if want.startswith("FEHLER ") else r"FEHLER -?\d+; "
         pattern = (re.escape("info string Kestrowan: ") + code + re.escape(want) +
                    ("\r\n" if WINE else "\n")).encode("latin-1" if WINE else "utf-8")
-        # What the engine wrote there itself comes first.
-        for line in self.script:
-            junk = unescape(self.expand(line.split(" ", 2)[2]))
-            if junk.startswith(b"!stderr") and self.stderr.startswith(junk[7:]):
-                self.stderr = self.stderr[len(junk) - 7:]
         # A filter ended by a signal may have seen its engine end first.
-        if ("signal" not in ops) and not re.fullmatch(pattern if want else b"", self.stderr):
+        filler, self.stderr = self.stderr[:self.filler], self.stderr[self.filler:]
+        if ("signal" not in ops) and (filler != b"f" * self.filler or
+                                      not re.fullmatch(pattern if want else b"", self.stderr)):
             raise AssertionError(f"standard error {self.stderr!r}")
 
     def run(self):
@@ -268,6 +284,8 @@ class Case:
                 except AssertionError as failure:
                     raise AssertionError(f"step {number} ({op} {arg[:80]}): {failure}")
             self.act("gone", "")
+            self.proc.wait(DEADLINE)
+            self.release()
             self.check()
         finally:
             self.proc.kill() if RUNNING.pop(id(self)).poll() is None else None

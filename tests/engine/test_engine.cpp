@@ -5,8 +5,7 @@
 // in order when a command with that first word arrives ("start": at start-up, "eof": at the end
 // of input), each <delay-ms> after it came. The bytes are written in one write; "!exit" ends the
 // engine instead, "!stay" does nothing, "!spawn" starts a copy that only waits ("--hang"; a
-// minute), "!escape" one that waits 3 s in a session of its own (POSIX; as "!spawn" on Windows),
-// "!stderrTEXT" writes TEXT to standard error.
+// minute), "!escape" one that waits 3 s in a session of its own (POSIX; as "!spawn" on Windows).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -67,8 +66,6 @@ void say(const std::string& text) {
         std::_Exit(0);
     } else if (text == "!spawn" || text == "!escape") {
         spawnHanging(text == "!escape");
-    } else if (text.starts_with("!stderr")) {
-        std::fwrite(text.data() + 7, 1, text.size() - 7, stderr);
     } else if (text != "!stay") {
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
