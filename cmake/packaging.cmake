@@ -1,14 +1,46 @@
 # What is installed, and the release package that cpack builds from it: a zip archive for
 # Windows, a Debian package everywhere else. The version comes from project() alone. The
-# Debian package's dates honour SOURCE_DATE_EPOCH, so that one built twice from one commit
-# comes out the same. The licence is stated once, in LICENSE, and each package quotes it.
+# licence is stated once, in LICENSE, and each package quotes it.
+#
+# A package built twice from one commit is the same file, wherever and whenever it is built, so
+# that anyone can rebuild a release and compare it with the published one. Every date in it is
+# the commit's: SOURCE_DATE_EPOCH as Debian's tools read it, or else the last commit's time from
+# git. cpack leaves the builder's user, the time zone and the file system's order of names in a
+# zip archive, and the file system's sizes of folders in a Debian package's Installed-Size; a
+# script after cpack writes each package again without them (canonical-package.cmake.in).
 
 include(GNUInstallDirs)
+
+if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
+  set(KESTROWAN_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+else()
+  find_package(Git QUIET)
+  if(GIT_FOUND)
+    execute_process(COMMAND "${GIT_EXECUTABLE}" log -1 --format=%ct
+                    WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" OUTPUT_VARIABLE KESTROWAN_SOURCE_DATE_EPOCH
+                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  endif()
+  if(NOT KESTROWAN_SOURCE_DATE_EPOCH)
+    # An unpacked source archive, say: the packages' dates are this run's, and another run's
+    # packages differ from these.
+    string(TIMESTAMP KESTROWAN_SOURCE_DATE_EPOCH "%s" UTC)
+    message(STATUS "No SOURCE_DATE_EPOCH and no git checkout: the packages carry the time of "
+                   "this run and are not reproducible")
+  endif()
+  # string(TIMESTAMP) reads it, for the dates in the manual page and the Debian changelog.
+  set(ENV{SOURCE_DATE_EPOCH} "${KESTROWAN_SOURCE_DATE_EPOCH}")
+endif()
+if(NOT KESTROWAN_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "SOURCE_DATE_EPOCH is not a number of seconds: ${KESTROWAN_SOURCE_DATE_EPOCH}")
+endif()
 
 set(CPACK_PACKAGE_NAME kestrowan)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "filter between a chess GUI and a UCI chess engine")
 set(CPACK_STRIP_FILES ON)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/canonical-package.cmake.in
+               ${PROJECT_BINARY_DIR}/canonical-package.cmake @ONLY)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_BINARY_DIR}/canonical-package.cmake)
 
 if(WIN32)
   # Unpacked anywhere, the archive is the installation: the program and its two text files
