@@ -17,8 +17,8 @@ else()
   find_package(Git QUIET)
   if(GIT_FOUND)
     execute_process(COMMAND "${GIT_EXECUTABLE}" log -1 --format=%ct
-                    WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" OUTPUT_VARIABLE KESTROWAN_SOURCE_DATE_EPOCH
-                    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+                    WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" ERROR_QUIET
+                    OUTPUT_VARIABLE KESTROWAN_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE)
   endif()
   if(NOT KESTROWAN_SOURCE_DATE_EPOCH)
     # An unpacked source archive, say: the packages' dates are this run's, and another run's
@@ -31,13 +31,18 @@ else()
   set(ENV{SOURCE_DATE_EPOCH} "${KESTROWAN_SOURCE_DATE_EPOCH}")
 endif()
 if(NOT KESTROWAN_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
-  message(FATAL_ERROR "SOURCE_DATE_EPOCH is not a number of seconds: ${KESTROWAN_SOURCE_DATE_EPOCH}")
+  message(FATAL_ERROR "SOURCE_DATE_EPOCH is no number of seconds: ${KESTROWAN_SOURCE_DATE_EPOCH}")
 endif()
 
 set(CPACK_PACKAGE_NAME kestrowan)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "filter between a chess GUI and a UCI chess engine")
 set(CPACK_STRIP_FILES ON)
+# cpack reads this before it installs anything. The strip that cpack runs stamps a Windows
+# program's PE header with SOURCE_DATE_EPOCH, or else with the time of the run.
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/cpack-environment.cmake
+     CONTENT "set(ENV{SOURCE_DATE_EPOCH} \"@KESTROWAN_SOURCE_DATE_EPOCH@\")\n" @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/cpack-environment.cmake)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/canonical-package.cmake.in
                ${PROJECT_BINARY_DIR}/canonical-package.cmake @ONLY)
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_BINARY_DIR}/canonical-package.cmake)
