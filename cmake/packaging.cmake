@@ -6,8 +6,9 @@
 # that anyone can rebuild a release and compare it with the published one. Every date in it is
 # the commit's: SOURCE_DATE_EPOCH as Debian's tools read it, or else the last commit's time from
 # git. cpack leaves the builder's user, the time zone and the file system's order of names in a
-# zip archive, and the file system's sizes of folders in a Debian package's Installed-Size; a
-# script after cpack writes each package again without them (canonical-package.cmake.in).
+# zip archive, and the umask and the file system's sizes of folders (in Installed-Size) in a
+# Debian package; a script after cpack writes each package again without them
+# (canonical-package.cmake.in).
 
 include(GNUInstallDirs)
 
