@@ -15,8 +15,16 @@ include(GNUInstallDirs)
 if(NOT "$ENV{SOURCE_DATE_EPOCH}" STREQUAL "")
   set(KESTROWAN_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
 else()
+  # Only a checkout of this project counts: sources unpacked inside some other repository would
+  # otherwise take that one's last commit.
   find_package(Git QUIET)
   if(GIT_FOUND)
+    execute_process(COMMAND "${GIT_EXECUTABLE}" rev-parse --show-toplevel
+                    WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" ERROR_QUIET
+                    OUTPUT_VARIABLE KESTROWAN_GIT_TOP OUTPUT_STRIP_TRAILING_WHITESPACE)
+    file(REAL_PATH "${PROJECT_SOURCE_DIR}" KESTROWAN_SOURCE_TOP)
+  endif()
+  if(GIT_FOUND AND KESTROWAN_GIT_TOP STREQUAL KESTROWAN_SOURCE_TOP)
     execute_process(COMMAND "${GIT_EXECUTABLE}" log -1 --format=%ct
                     WORKING_DIRECTORY "${PROJECT_SOURCE_DIR}" ERROR_QUIET
                     OUTPUT_VARIABLE KESTROWAN_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE)
