@@ -65,11 +65,9 @@ int runFilter(int argc, char** argv) {
         fatalError(message::kStartOutputThread, state.engineProcess);
     }
     // The watcher may end at any point, the error exit included; nothing waits for it.
-    const Handle watcher = startThread(watchEngine, &state, kWatcherStack);
-    if (watcher == kNoHandle) {
+    if (!startDetachedThread(watchEngine, &state, kWatcherStack)) {
         fatalError(message::kStartOutputThread, state.engineProcess);
     }
-    detachThread(watcher);
     runCommandRelay(state);
     // The pipe ends are left to the system, which closes them as the process ends: the output
     // thread may still be in a write to a GUI that does not read, on a handle closed under it.

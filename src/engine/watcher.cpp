@@ -49,9 +49,10 @@ void watchEngine(void* raw) {
     // Taken, so that nobody closes it under the write. The marker lands behind the engine's last
     // byte. The write waits for room only while the output relay is held by a GUI that does not
     // read, and not for longer than the session's end may take.
+    // A write given up on still holds the handle, which then stays open to the process's end.
     const Handle childEnd = state.engineOutChildEnd.exchange(kNoHandle);
-    if (childEnd != kNoHandle) {
-        writeHandleWithin(childEnd, state.endMarker.text, state.endMarker.length + 1, timeQuit);
+    if (childEnd != kNoHandle &&
+        writeHandleWithin(childEnd, state.endMarker.text, state.endMarker.length + 1, timeQuit)) {
         closeHandle(childEnd);
     }
     // The engine's own end is an error, which the output relay reports once the GUI has had all

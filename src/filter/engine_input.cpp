@@ -76,11 +76,7 @@ void writeQueued(void* raw) {
 void startWriter(FilterState& state, std::unique_lock<std::mutex>& guard) {
     EngineInput& input = state.engineInput;
     if (!input.writerStarted) {
-        const Handle writer = startThread(writeQueued, &state, kWriterStack);
-        input.writerStarted = writer != kNoHandle;
-        if (input.writerStarted) {
-            detachThread(writer);
-        }
+        input.writerStarted = startDetachedThread(writeQueued, &state, kWriterStack);
     }
     if (input.writerStarted) {
         input.changed.notify_all();

@@ -2,10 +2,13 @@
 // bounded on its own without making the handle non-blocking, and that flag would belong to every
 // process that shares the handle's open file description: the GUI's standard error, the
 // engine's output pipe. So the write runs on a thread of its own, and the wait is for that
-// thread.
+// thread's word that it is done.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "platform/handle.h"
@@ -19,12 +22,14 @@ namespace {
 // a copy of the bytes and its record. The thread and the caller each give up their share when
 // done with it; the second of them frees it.
 struct BoundedWrite {
-    Handle handle;
-    std::uint32_t size;
+    Handle handle = kNoHandle;
+    std::uint32_t size = 0;
     std::unique_ptr<char[]> bytes;
-    std::atomic<bool> released{false};
-    // Written by the thread before it ends, read by the caller only once it has seen it end.
+    std::mutex lock;
+    std::condition_variable changed;
+    bool finished = false;
     bool whole = false;
+    std::atomic<bool> released{false};
 };
 
 void release(BoundedWrite* write) {
@@ -35,7 +40,13 @@ void release(BoundedWrite* write) {
 
 void runBoundedWrite(void* raw) {
     auto* write = static_cast<BoundedWrite*>(raw);
-    write->whole = writeHandle(write->handle, write->bytes.get(), write->size) == write->size;
+    const bool whole = writeHandle(write->handle, write->bytes.get(), write->size) == write->size;
+    {
+        std::lock_guard guard(write->lock);
+        write->finished = true;
+        write->whole = whole;
+    }
+    write->changed.notify_all();
     release(write);
 }
 
@@ -46,27 +57,32 @@ constexpr std::size_t kBoundedWriteStack = 64 * 1024;
 
 bool writeHandleWithin(Handle handle, const void* data, std::uint32_t size,
                        std::uint32_t timeoutMs) {
-    auto* write = new (std::nothrow) BoundedWrite{handle, size, nullptr};
+    auto* write = new (std::nothrow) BoundedWrite;
     if (write != nullptr) {
+        write->handle = handle;
+        write->size = size;
         write->bytes.reset(new (std::nothrow) char[size]);
     }
     if (write != nullptr && write->bytes != nullptr) {
         std::memcpy(write->bytes.get(), data, size);
     }
-    const Handle thread = write != nullptr && write->bytes != nullptr
-                              ? startThread(runBoundedWrite, write, kBoundedWriteStack)
-                              : kNoHandle;
-    if (thread == kNoHandle) {
+    if (write == nullptr || write->bytes == nullptr ||
+        !startDetachedThread(runBoundedWrite, write, kBoundedWriteStack)) {
         // Without memory or a thread, an unbounded write is still better than none.
         delete write;
         return writeHandle(handle, data, size) == size;
     }
-    const bool ended = joinThread(thread, timeoutMs);
-    if (!ended) {
-        cancelBlockingCall(thread);
-        detachThread(thread);
+    std::unique_lock guard(write->lock);
+    const auto finished = [write] { return write->finished; };
+    if (timeoutMs == kNoTimeLimit) {
+        write->changed.wait(guard, finished);
+    } else {
+        write->changed.wait_for(guard, std::chrono::milliseconds(timeoutMs), finished);
     }
-    const bool whole = ended && write->whole;
+    const bool whole = write->finished && write->whole;
+    guard.unlock();
+    // A write given up on goes on where it waits, and may yet complete; the process may also end
+    // under it.
     release(write);
     return whole;
 }

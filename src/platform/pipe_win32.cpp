@@ -50,9 +50,10 @@ bool waitPipeTaken(Handle writeEnd, Handle process, std::uint32_t timeoutMs) {
     const HANDLE either[2] = {reinterpret_cast<HANDLE>(flusher), reinterpret_cast<HANDLE>(process)};
     const DWORD first = WaitForMultipleObjects(2, either, FALSE, timeoutMs);
     if (first != WAIT_OBJECT_0) {
-        cancelBlockingCall(flusher);
+        // The thread need not wait on: the handle is about to be closed.
+        CancelSynchronousIo(either[0]);
     }
-    detachThread(flusher);
+    CloseHandle(either[0]);
     return first == WAIT_OBJECT_0 || first == WAIT_OBJECT_0 + 1;
 }
 

@@ -21,15 +21,12 @@ constexpr std::size_t validStackSize(std::size_t requested, std::size_t minimum,
 // kNoHandle on failure.
 Handle startThread(ThreadMain main, void* argument, std::size_t stackSize);
 
-// Lets the thread end on its own: nothing will join it.
-void detachThread(Handle thread);
+// Starts a thread as startThread does, that ends on its own: nothing joins it, and the process
+// may end while it runs. Returns false on failure.
+bool startDetachedThread(ThreadMain main, void* argument, std::size_t stackSize);
 
 // Waits up to `timeoutMs` milliseconds for the thread to end. Returns true if it ended, and the
 // handle is then gone; otherwise it is still to be joined or detached.
 bool joinThread(Handle thread, std::uint32_t timeoutMs);
-
-// Breaks off a read, write or flush that the thread is blocked in, where the platform can
-// (Windows); elsewhere the thread stays in it until it completes or the process ends.
-void cancelBlockingCall(Handle thread);
 
 }  // namespace kestrowan

@@ -34,18 +34,23 @@ void* threadEntry(void* raw) {
 
 }  // namespace
 
-Handle startThread(ThreadMain main, void* argument, std::size_t stackSize) {
+namespace {
+
+int start(ThreadMain main, void* argument, std::size_t stackSize, bool detached,
+          pthread_t& thread) {
     pthread_attr_t attributes;
     if (pthread_attr_init(&attributes) != 0) {
-        return kNoHandle;
+        return EAGAIN;
     }
     const long minimum = sysconf(_SC_THREAD_STACK_MIN);
     const long pageSize = sysconf(_SC_PAGESIZE);
     stackSize = validStackSize(stackSize, minimum > 0 ? minimum : PTHREAD_STACK_MIN,
                                pageSize > 0 ? pageSize : 1);
     int error = pthread_attr_setstacksize(&attributes, stackSize);
+    if (error == 0 && detached) {
+        error = pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    }
     const int slot = threadStartsUsed.fetch_add(1);
-    pthread_t thread{};
     if (error == 0 && slot >= kMaxThreadStarts) {
         error = EAGAIN;
     }
@@ -54,6 +59,14 @@ Handle startThread(ThreadMain main, void* argument, std::size_t stackSize) {
         error = pthread_create(&thread, &attributes, threadEntry, &threadStarts[slot]);
     }
     pthread_attr_destroy(&attributes);
+    return error;
+}
+
+}  // namespace
+
+Handle startThread(ThreadMain main, void* argument, std::size_t stackSize) {
+    pthread_t thread{};
+    const int error = start(main, argument, stackSize, false, thread);
     if (error != 0) {
         errno = error;
         return kNoHandle;
@@ -62,8 +75,13 @@ Handle startThread(ThreadMain main, void* argument, std::size_t stackSize) {
     return static_cast<Handle>(thread);
 }
 
-void detachThread(Handle thread) {
-    pthread_detach(static_cast<pthread_t>(thread));
+// Detached from its start, so that it never counts as a thread that nobody joined, however
+// soon the process ends after it.
+bool startDetachedThread(ThreadMain main, void* argument, std::size_t stackSize) {
+    pthread_t thread{};
+    const int error = start(main, argument, stackSize, true, thread);
+    errno = error != 0 ? error : errno;
+    return error == 0;
 }
 
 bool joinThread(Handle thread, std::uint32_t timeoutMs) {
@@ -84,11 +102,6 @@ bool joinThread(Handle thread, std::uint32_t timeoutMs) {
         return false;
     }
     return true;
-}
-
-void cancelBlockingCall(Handle) {
-    // A POSIX thread blocked in a read or write cannot be freed from it without a signal handler
-    // of the process's; the thread is left to the process's end.
 }
 
 }  // namespace kestrowan

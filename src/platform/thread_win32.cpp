@@ -41,8 +41,13 @@ Handle startThread(ThreadMain main, void* argument, std::size_t stackSize) {
     return reinterpret_cast<Handle>(thread);
 }
 
-void detachThread(Handle thread) {
+bool startDetachedThread(ThreadMain main, void* argument, std::size_t stackSize) {
+    const Handle thread = startThread(main, argument, stackSize);
+    if (thread == kNoHandle) {
+        return false;
+    }
     CloseHandle(reinterpret_cast<HANDLE>(thread));
+    return true;
 }
 
 bool joinThread(Handle thread, std::uint32_t timeoutMs) {
@@ -54,10 +59,6 @@ bool joinThread(Handle thread, std::uint32_t timeoutMs) {
     }
     CloseHandle(reinterpret_cast<HANDLE>(thread));
     return true;
-}
-
-void cancelBlockingCall(Handle thread) {
-    CancelSynchronousIo(reinterpret_cast<HANDLE>(thread));
 }
 
 }  // namespace kestrowan

@@ -116,6 +116,8 @@ log #exit
 === after quit the engine's input ends, so that an engine that waits for that ends at once
 engine quit 0 !stay
 engine eof 0 !exit
+> isready
+< readyok
 > quit
 exit within=700
 log #exit
