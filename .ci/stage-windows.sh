@@ -5,11 +5,14 @@
 # outright, then the end-to-end suite.
 #
 # The win64 archive runs under this machine's 64-bit Wine. The win32 archive, the build that
-# runs on every Windows, runs under this machine's 32-bit Wine where it can run 32-bit x86 code.
-# Some virtual machines cannot (every i386 program fails with "Exec format error", Wine's
-# 32-bit loader included); there it runs under the Wine of a Debian sid root
+# runs on every Windows, runs where a hello.exe built for i686 with the same toolchain runs:
+# under this machine's 32-bit Wine, or else under the Wine of a Debian sid root
 # (tools/sid-wine-root), which runs 32-bit Windows code inside a 64-bit Linux process, with the
-# runner inside that root too. If neither can be had, the stage fails.
+# runner inside that root too (some virtual machines run no i386 Linux program, Wine's 32-bit
+# loader included). Some run no 32-bit x86 code at all: i386 programs fail with "Exec format
+# error", and sid's Wine ends every 32-bit program with SIGSEGV while the same program built
+# for x86_64 runs. There, and only there, the win32 archive is built and checked but not run,
+# and the stage says so, in its last line too. Any other failure fails the stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -66,21 +69,80 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# Where this machine can run 32-bit x86 code, its own 32-bit Wine runs the i686 build, unless
-# KESTROWAN_SID_WINE=1 asks for the sid root's Wine, so that that way can be tried anywhere.
-if [ "${KESTROWAN_SID_WINE:-}" != 1 ] && /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    win32_where="32-bit, this machine"
+# PREFIX: makes the Wine prefix PREFIX for run=(env or chroot, and the environment), $wine and
+# $wineserver. The server stays up for the whole run, so no test pays for Wine's start-up. It
+# is started before the prefix is made: the helper processes that Wine starts with the prefix
+# then live on with standard streams that go nowhere, instead of holding the first test's pipes
+# open. wineboot is given ten minutes: a Wine that cannot start hangs in it on some machines.
+wine_up() {
+    local prefix=$1
+    run+=(WINEPREFIX="$prefix")
+    [ "${run[0]}" = chroot ] || host_prefixes+=("$prefix")
+    mkdir "$prefix"
+    "${run[@]}" "$wineserver" -p || fail "$wineserver -p failed ($where)"
+    timeout 600 "${run[@]}" "$wine" wineboot -i </dev/null >"$prefix.log" 2>&1 ||
+        fail "wineboot failed ($where), status $?: $(tail -5 "$prefix.log")"
+}
+
+# The smallest console program, built as the archives are, for both targets: whether the i686
+# one runs decides how the win32 archive is tested.
+mkdir "$scratch/probe"
+printf '#include <cstdio>\nint main() {\n    std::puts("hello");\n}\n' >"$scratch/probe/hello.cpp"
+for target in i686 x86_64; do
+    "$target-w64-mingw32-g++-posix" -std=c++20 -O2 -static -static-libgcc -static-libstdc++ \
+        "$scratch/probe/hello.cpp" -o "$scratch/probe/hello-$target.exe"
+done
+
+# TARGET: whether hello.exe for TARGET prints its line under $wine; sets $said to what came of
+# it otherwise, in words. Two minutes are plenty for a program that Wine has already started.
+hello_runs() {
+    local out status
+    out=$(timeout 120 "${run[@]}" "$wine" "$scratch/probe/hello-$1.exe" </dev/null \
+        2>"$scratch/probe/stderr") && status=0 || status=$?
+    [ "$status" -ne 0 ] || [ "$out" != $'hello\r' ] || return 0
+    case $status in
+    0) said="printed '${out:0:80}'" ;;
+    124) said="did not end within 120 s" ;;
+    # Wine's loader is the process that the program runs in: its death is the program's.
+    139) said="ends with SIGSEGV" ;;
+    *) said="ends with status $status" ;;
+    esac
+    local stderr
+    stderr=$(head -c 300 "$scratch/probe/stderr" | tr '\n' ' ')
+    said+=${stderr:+ (standard error: $stderr)}
+    return 1
+}
+
+# An i386 Linux program, the one that the 32-bit Wine needs: whether this machine runs it, and if
+# not, what the kernel said.
+i386_said=$(/usr/lib/wine/wine --version 2>&1) && i386_runs=1 || i386_runs=0
+# bash names itself and its line first.
+i386_said=$(printf '%s\n' "$i386_said" | head -1 | sed 's/^.*: line [0-9]*: //')
+[ "$i386_runs" = 0 ] || i386_said="they run"
+
+# The ways that could run the i686 build, in turn: this machine's 32-bit Wine, where it runs,
+# unless KESTROWAN_SID_WINE=1 asks for the sid root's Wine, so that that way can be tried
+# anywhere; then the sid root. The first that runs hello.exe for i686 tests the win32 archive.
+win32_way="" win32_not_run="" why=""
+if [ "${KESTROWAN_SID_WINE:-}" = 1 ]; then
+    why="KESTROWAN_SID_WINE=1 asks for the sid root's Wine"
+elif [ "$i386_runs" = 0 ]; then
+    why="this machine's 32-bit Wine does not run: $i386_said"
 else
-    if [ "${KESTROWAN_SID_WINE:-}" = 1 ]; then
-        why="KESTROWAN_SID_WINE=1 asks for the sid root's Wine"
+    wine=/usr/lib/wine/wine wineserver=wineserver where="32-bit, this machine"
+    run=(env WINEARCH=win32)
+    wine_up "$scratch/wine-win32"
+    if hello_runs i686; then
+        win32_way=host
     else
-        why="this machine's 32-bit Wine does not run: $(/usr/lib/wine/wine --version 2>&1 | head -1 || true)"
+        why="under this machine's 32-bit Wine an i686 hello.exe $said"
     fi
+fi
+if [ -z "$win32_way" ]; then
     echo "stage-windows: $why; the i686 build runs under the new-WoW64 Wine of a Debian sid root"
     sid=$(tools/sid-wine-root) || fail "the i686 build cannot be run: $why, and no sid root" \
         "with a Wine that runs could be made (tools/sid-wine-root says why above)"
     [[ "$sid" == /* && -d "$sid" ]] || fail "tools/sid-wine-root printed no folder: $sid"
-    win32_where="new WoW64, sid root"
     # The clone and the scratch folder appear in the root under their own paths, so that every
     # path means the same file inside and out. The runner reads /proc; Wine wants /dev/pts. The
     # root's /tmp is this run's own: Wine's server sockets are there, and the runner leaves the
@@ -101,6 +163,32 @@ else
     done
     # Without a private runtime folder, this Wine warns on standard error, which the cases read.
     mkdir -m 700 "$scratch/xdg-sid"
+    # Wine's server is not on PATH there.
+    wine=/usr/bin/wine wineserver=/usr/lib/x86_64-linux-gnu/wine/wineserver
+    where="new WoW64, sid root"
+    run=(chroot "$sid" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root
+        LC_ALL=C.UTF-8 WINEDEBUG=-all XDG_RUNTIME_DIR="$scratch/xdg-sid")
+    wine_up "$scratch/wine-win32-sid"
+    if hello_runs i686; then
+        win32_way=sid
+    else
+        sid_said=$said
+        # The same program for x86_64 under the same Wine tells a machine that runs no 32-bit
+        # code from a Wine that is broken; so does the i386 program, which such a machine
+        # refuses before it starts.
+        hello_runs x86_64 ||
+            fail "the sid root's Wine does not run a hello.exe built for x86_64 either: it $said;" \
+                "for i686 it $sid_said; $why"
+        if [[ "$sid_said" != "ends with SIGSEGV"* || "$i386_said" != *": Exec format error" ]]; then
+            fail "the i686 build cannot be run: under the sid root's Wine an i686 hello.exe" \
+                "$sid_said, where the x86_64 one runs; i386 programs: $i386_said; $why"
+        fi
+        win32_not_run="this machine runs no 32-bit x86 code (an i686 hello.exe ends with SIGSEGV"
+        win32_not_run+=" under the sid root's Wine, where the x86_64 one runs; i386 programs:"
+        win32_not_run+=" Exec format error)"
+        echo "stage-windows: NOT RUN: the i686 build is built and its archive checked, but" \
+            "not run: $win32_not_run"
+    fi
 fi
 
 # Both archives, both tested.
@@ -116,15 +204,15 @@ for preset in win32 win64; do
     [ "$contents" = "LICENSE.txt README.txt kestrowan.exe " ] || fail "$zip holds: $contents"
 done
 
-# ARCH TARGET: tests the unpacked archive ARCH, built for TARGET, under the Wine loader $wine and
-# server $wineserver, each Wine command run behind run=(env or chroot, and the environment) in a
-# fresh Wine prefix; $where says which Wine that is. A failed end-to-end suite is put in $failed,
-# so that the other archive is tested all the same; any other failure ends the stage.
-failed=()
+# ARCH TARGET [WHY]: tests the unpacked archive ARCH, built for TARGET, under the Wine loader
+# $wine and server $wineserver, each Wine command run behind run=(env or chroot, and the
+# environment) in the prefix that wine_up made; $where says which Wine that is. With WHY, the
+# reason that this machine cannot run it, the archive is checked but not run. A failed
+# end-to-end suite is put in $failed, so that the other archive is tested all the same; any other
+# failure ends the stage. What came of it goes in $summary.
+failed=() summary=()
 test_archive() {
-    local arch=$1 target=$2 zip="kestrowan-$version-$1.zip" prefix="$scratch/wine-$1"
-    run+=(WINEPREFIX="$prefix")
-    [ "${run[0]}" = chroot ] || host_prefixes+=("$prefix")
+    local arch=$1 target=$2 not_run=${3:-} zip="kestrowan-$version-$1.zip"
     local unpacked="$scratch/$arch/Program Files/kestrowan $version"
     mkdir -p "$unpacked"
     (cd "$unpacked" && cmake -E tar xf "$root/build/$arch/$zip")
@@ -142,17 +230,16 @@ test_archive() {
         -static -static-libgcc -static-libstdc++ -municode \
         tests/engine/test_engine.cpp -o "$engine"
 
+    if [ -n "$not_run" ]; then
+        echo "--- job object: $zip ($target): not run: $not_run"
+        echo "--- end-to-end suite: $zip ($target): not run: $not_run"
+        summary+=("NOT RUN: $zip ($target), built and checked: $not_run")
+        return
+    fi
     local release
     release=$("${run[@]}" "$wine" --version) || fail "$wine does not run: $release"
     release=${release#wine-}
     local label="$zip ($target) under Wine ${release%% *} ($where)"
-
-    # The server stays up for the whole run, so no test pays for Wine's start-up. It is started
-    # before the prefix is made: the helper processes that Wine starts with the prefix then live
-    # on with standard streams that go nowhere, instead of holding the first test's pipes open.
-    mkdir "$prefix"
-    "${run[@]}" "$wineserver" -p || fail "$label: $wineserver -p failed"
-    "${run[@]}" "$wine" wineboot -i </dev/null >/dev/null 2>&1
 
     # A smoke test that names the failure plainly if the program cannot run at all: no engine
     # given must give exactly the error line, in Windows line ends.
@@ -208,19 +295,19 @@ test_archive() {
     echo "--- end-to-end suite: $label"
     "${run[@]}" KESTROWAN_WINE="$wine" KESTROWAN_FILTER="$filter" KESTROWAN_TEST_ENGINE="$engine" \
         python3 "$root/tests/e2e/run.py" "$root/tests/e2e/relay.t" "$root/tests/e2e/process.t" &
-    wait $! || failed+=("$arch")
+    local result=passed
+    wait $! || { failed+=("$arch") && result=FAILED; }
+    summary+=("tested: $label: job object passed, end-to-end suite $result")
 }
 
-if [ -n "$sid" ]; then
-    # Wine's server is not on PATH there.
-    wine=/usr/bin/wine wineserver=/usr/lib/x86_64-linux-gnu/wine/wineserver where=$win32_where
-    run=(chroot "$sid" /usr/bin/env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=/root
-        LC_ALL=C.UTF-8 WINEDEBUG=-all XDG_RUNTIME_DIR="$scratch/xdg-sid")
-else
-    wine=/usr/lib/wine/wine wineserver=wineserver where=$win32_where run=(env WINEARCH=win32)
-fi
-test_archive win32 i686
+# The win32 archive under the Wine that ran hello.exe for i686, whose prefix is up already.
+test_archive win32 i686 "$win32_not_run"
 wine=/usr/lib/wine/wine64 wineserver=wineserver where="64-bit, this machine"
 run=(env WINEARCH=win64)
+wine_up "$scratch/wine-win64"
 test_archive win64 x86_64
+
+# What each archive went through, at the end where it is seen, a build not run above all.
+echo "=== stage-windows: summary"
+printf 'stage-windows: %s\n' "${summary[@]}"
 [ "${#failed[@]}" -eq 0 ] || fail "the end-to-end suite failed for: ${failed[*]}"
