@@ -80,7 +80,7 @@ wine_up() {
     [ "${run[0]}" = chroot ] || host_prefixes+=("$prefix")
     mkdir "$prefix"
     "${run[@]}" "$wineserver" -p || fail "$wineserver -p failed ($where)"
-    timeout 600 "${run[@]}" "$wine" wineboot -i </dev/null >"$prefix.log" 2>&1 ||
+    timeout --foreground 600 "${run[@]}" "$wine" wineboot -i </dev/null >"$prefix.log" 2>&1 ||
         fail "wineboot failed ($where), status $?: $(tail -5 "$prefix.log")"
 }
 
@@ -97,7 +97,7 @@ done
 # it otherwise, in words. Two minutes are plenty for a program that Wine has already started.
 hello_runs() {
     local out status
-    out=$(timeout 120 "${run[@]}" "$wine" "$scratch/probe/hello-$1.exe" </dev/null \
+    out=$(timeout --foreground 120 "${run[@]}" "$wine" "$scratch/probe/hello-$1.exe" </dev/null \
         2>"$scratch/probe/stderr") && status=0 || status=$?
     [ "$status" -ne 0 ] || [ "$out" != $'hello\r' ] || return 0
     case $status in
