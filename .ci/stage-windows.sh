@@ -191,7 +191,7 @@ if [ -z "$win32_way" ]; then
     fi
 fi
 
-# Both archives, both tested.
+# Both archives are built and their contents checked, on every machine.
 for preset in win32 win64; do
     cmake --workflow --preset "$preset"
 done
