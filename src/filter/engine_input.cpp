@@ -23,15 +23,17 @@ constexpr std::uint32_t kEngineEndGraceMs = 1000;
 constexpr std::size_t kWriterStack = 64 * 1024;
 
 // A write to the engine failed. While the session ends that is no news. An engine that has
-// ended without being asked is reported as such an end always is, by the output relay once the
-// GUI has had everything the engine wrote, and by nobody else, so that the report is the same
-// in every run: this thread leaves the filter's end to that one. One that still runs has
-// stopped reading its input, which ends the filter.
+// ended without being asked is reported as such an end always is, once the GUI has had
+// everything the engine wrote (by the output relay, or by the engine watcher if the GUI reads
+// nothing), so that the report is the same in every run: this thread leaves the filter's end to
+// them. One that still runs has stopped reading its input, which ends the filter.
 void inputFailed(FilterState& state, long code) {
+    const bool ended =
+        state.quitting.load() == 0 && waitProcess(state.engineProcess, kEngineEndGraceMs);
     if (state.quitting.load() != 0) {
         return;
     }
-    if (waitProcess(state.engineProcess, kEngineEndGraceMs)) {
+    if (ended) {
         waitForProcessEnd();
     }
     fatalError(code, message::kWriteError, state.engineProcess);
