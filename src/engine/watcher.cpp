@@ -48,8 +48,8 @@ void watchEngine(void* raw) {
     state.engineEnded.store(1);
     // Taken, so that nobody closes it under the write. The marker lands behind the engine's last
     // byte. The write waits for room only while the output relay is held by a GUI that does not
-    // read, and not for longer than the session's end may take.
-    // A write given up on still holds the handle, which then stays open to the process's end.
+    // read, and not for longer than the session's end may take. A write given up on still holds
+    // the handle, which then stays open to the process's end.
     const Handle childEnd = state.engineOutChildEnd.exchange(kNoHandle);
     if (childEnd != kNoHandle &&
         writeHandleWithin(childEnd, state.endMarker.text, state.endMarker.length + 1, timeQuit)) {

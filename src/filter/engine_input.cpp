@@ -28,8 +28,11 @@ constexpr std::size_t kWriterStack = 64 * 1024;
 // nothing), so that the report is the same in every run: this thread leaves the filter's end to
 // them. One that still runs has stopped reading its input, which ends the filter.
 void inputFailed(FilterState& state, long code) {
-    const bool ended =
-        state.quitting.load() == 0 && waitProcess(state.engineProcess, kEngineEndGraceMs);
+    if (state.quitting.load() != 0) {
+        return;
+    }
+    const bool ended = waitProcess(state.engineProcess, kEngineEndGraceMs);
+    // The GUI's quit may have come meanwhile.
     if (state.quitting.load() != 0) {
         return;
     }
@@ -105,15 +108,14 @@ void sendToEngine(FilterState& state, const char* data, std::uint32_t size, bool
         if (written == size) {
             return;
         }
+        const long code = lastErrorCode();
+        guard.lock();
         if (written < 0) {
-            const long code = lastErrorCode();
-            guard.lock();
             input.failed = true;
             input.failure = code;
         } else {
             data += written;
             size -= static_cast<std::uint32_t>(written);
-            guard.lock();
         }
     }
     while (mayWait && input.queued.size() >= kInputBacklog && !input.failed) {
