@@ -59,7 +59,11 @@ std::uint32_t endSession(FilterState& state, Line* quitLine) {
     // 2. An engine that has not read all of it within TimeQuit is hung.
     const bool taken = engineTookInput(state, timeLeft(since, timeQuit));
     const std::int64_t from = taken ? nowMs() : since;
-    closeEngineInput(state);
+    // A hung engine is ended next; its input, which a write or a wait may still be on, is left
+    // to that.
+    if (taken) {
+        closeEngineInput(state);
+    }
     // 3. It gets TimeQuit from then on to end, and is ended then. Whatever it started goes with
     //    it either way, from the engine watcher.
     if (!waitProcess(state.engineProcess, timeLeft(from, timeQuit))) {
